@@ -8,6 +8,8 @@
 #include <thread>
 #include <vector>
 
+#include "driver/driver_members.h"
+
 namespace le {
 
 struct DriverCursor::Impl {
@@ -258,6 +260,15 @@ DriverCursor::~DriverCursor() = default;
 std::unique_ptr<DriverCursor> DriverCursor::over(std::unique_ptr<driver::Source> src,
                                                  int lookAhead, int history) {
   return std::make_unique<DriverCursor>(std::move(src), lookAhead, history);
+}
+
+std::unique_ptr<DriverCursor> DriverCursor::open(const Manifest& m, int lookAhead, int history) {
+  return over(driver::openDriverMember(m, lookAhead, history), lookAhead, history);
+}
+
+std::unique_ptr<DriverCursor> DriverCursor::openPrior(const Manifest& m, int lookAhead,
+                                                      int history) {
+  return over(driver::openPriorMember(m), lookAhead, history);
 }
 
 uint8_t* DriverCursor::take(std::optional<int> target, bool mut, int* si) {

@@ -13,6 +13,8 @@
 
 namespace le {
 
+struct Manifest;
+
 class DriverCursor {
  public:
   // lookAhead is raised to at least 1 and history to at least 0; the ring holds
@@ -26,6 +28,11 @@ class DriverCursor {
 
   static std::unique_ptr<DriverCursor> over(std::unique_ptr<driver::Source> src, int lookAhead,
                                             int history);
+  // The cursor over the bundle's driver video, or over its played warp prior; the member choice
+  // and its log lines are in driver_members.h. Throw std::runtime_error when the member is
+  // missing or does not match the manifest.
+  static std::unique_ptr<DriverCursor> open(const Manifest& m, int lookAhead, int history);
+  static std::unique_ptr<DriverCursor> openPrior(const Manifest& m, int lookAhead, int history);
 
   // Each pull takes the frame at the current position and returns its frame number. The pointer
   // forms copy nothing: the frame stays valid at least until history + 1 further takes. A mutable

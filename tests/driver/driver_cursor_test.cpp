@@ -10,10 +10,12 @@
 #include <vector>
 
 #include "fake_source.h"
+#include "test_util.h"
 
 namespace le {
 namespace {
 
+using test::errorOf;
 using test::FakeSource;
 
 struct Made {
@@ -33,15 +35,6 @@ bool holdsFrame(const uint8_t* p, int64_t n, int frame) {
     if (p[k] != uint8_t(frame)) return false;
   }
   return true;
-}
-
-std::string errorOf(const std::function<void()>& fn) {
-  try {
-    fn();
-  } catch (const std::runtime_error& e) {
-    return e.what();
-  }
-  return "(no error)";
 }
 
 TEST(DriverCursor, ClampsLookAheadAndHistory) {
