@@ -65,6 +65,7 @@ void BM_DriverCursor(benchmark::State& state) {
   benchmark::DoNotOptimize(sum);
   state.SetItemsProcessed(frames);
   state.counters["fps"] = benchmark::Counter(double(frames), benchmark::Counter::kIsRate);
+  state.counters["resident_MiB"] = double(cursor->residentBytes()) / (1 << 20);
 }
 
 struct FormatClose {
