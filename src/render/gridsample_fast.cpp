@@ -5,6 +5,10 @@
 #include <cmath>
 #include <limits>
 
+// Coordinates round step by step, never fused, whatever the build's target: the AVX2 path and ONNX
+// Runtime's GridSample compute them the same way.
+#pragma GCC optimize("fp-contract=off")
+
 namespace le {
 
 namespace {

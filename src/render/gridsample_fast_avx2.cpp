@@ -7,6 +7,11 @@
 
 #include "render/gridsample_fast.h"
 
+// GCC writes these intrinsics as plain vector arithmetic and would fuse the coordinate multiply and
+// subtract under this target; the coordinates must round exactly as the scalar path's do, so that
+// both paths (and ONNX Runtime's GridSample) take the same taps and fractions.
+#pragma GCC optimize("fp-contract=off")
+
 namespace le {
 
 namespace {
