@@ -1,0 +1,341 @@
+#include "driver/driver_cursor.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include "driver/driver_members.h"
+
+namespace le {
+
+struct DriverCursor::Impl {
+  Impl(std::unique_ptr<driver::Source> src, int lookAheadIn, int historyIn);
+  ~Impl();
+
+  void run();
+  // Decodes the source's next frame into slot (thread only, state mutex released).
+  void decodeInto(uint8_t* slot);
+  void fail(std::string message);  // state mutex held
+  void seek(int a);                // API mutex held
+  void seekToPosition();           // API mutex held
+  uint8_t* take(bool mut, int* si);  // API mutex held
+  uint8_t* slot(uint64_t ringPos) { return ring.get() + int64_t(ringPos % slots) * frameBytes; }
+  void throwIfFailureReached();      // state mutex held
+
+  const std::unique_ptr<driver::Source> source;
+  const int NT, W, H;
+  const int64_t frameBytes;
+  const int lookAhead, history, slots;
+  // Frame bytes are not guarded: the thread writes a slot only outside the window the consumer
+  // may read (the history behind `consumed` and everything at or above `produced`).
+  const std::unique_ptr<uint8_t[]> ring;
+
+  std::mutex api;  // serialises the public pulls and seeks
+  mutable std::mutex mu;  // the state mutex: guards every field below up to `thread`
+  std::condition_variable room;   // the thread waits here for space or a seek
+  std::condition_variable ready;  // consumers wait here for a decoded frame or a failure
+  std::vector<int> slotFrame;     // frame number held by each slot, -1 = none
+  uint64_t consumed = 0;          // ring read position
+  uint64_t produced = 0;          // ring write position
+  uint64_t floor = 0;             // positions below it may not be served again (mutable takes)
+  bool decoding = false;          // the thread is filling slot(produced) with mu released
+  int nextFrame = 0;              // frame number of the next decoded frame
+  int position = 0;               // frame number the next pull returns
+  int pendingSeek = -1;           // frame the thread must seek the source to, -1 = none
+  uint64_t epoch = 0;             // bumped by every seek the thread must carry out
+  bool stop = false;
+  std::string failure;            // empty while healthy
+  bool failureReached = false;    // a pull or seek has met the failure
+  int64_t seeks = 0;
+
+  int sourcePos = 0;  // frames delivered since the last rewind or seek target: thread only
+  std::thread thread;
+};
+
+DriverCursor::Impl::Impl(std::unique_ptr<driver::Source> src, int lookAheadIn, int historyIn)
+    : source(std::move(src)),
+      NT(source->NT()),
+      W(source->W()),
+      H(source->H()),
+      frameBytes(source->frameBytes()),
+      lookAhead(std::max(lookAheadIn, 1)),
+      history(std::max(historyIn, 0)),
+      slots(lookAhead + history + 1),
+      ring(std::make_unique_for_overwrite<uint8_t[]>(size_t(frameBytes) * slots)),
+      slotFrame(size_t(slots), -1) {
+  thread = std::thread([this] { run(); });
+}
+
+DriverCursor::Impl::~Impl() {
+  {
+    std::lock_guard lk(mu);
+    stop = true;
+  }
+  room.notify_all();
+  ready.notify_all();
+  thread.join();
+}
+
+void DriverCursor::Impl::fail(std::string message) {
+  if (failure.empty()) failure = std::move(message);
+  ready.notify_all();
+}
+
+void DriverCursor::Impl::decodeInto(uint8_t* dst) {
+  if (sourcePos == NT) {
+    source->rewind();
+    sourcePos = 0;
+  }
+  if (!source->next(dst)) {
+    throw std::runtime_error(source->name() + " ended after " + std::to_string(sourcePos) +
+                             " frames, the manifest says NT=" + std::to_string(NT) +
+                             " — a short driver is a session that stops part way through the "
+                             "loop, refusing");
+  }
+  ++sourcePos;
+}
+
+void DriverCursor::Impl::run() {
+  std::unique_lock lk(mu);
+  for (;;) {
+    if (stop) return;
+    if (pendingSeek >= 0) {
+      const int a = pendingSeek;
+      nextFrame = a;
+      pendingSeek = -1;
+      lk.unlock();
+      std::string error;
+      try {
+        source->seek(a);
+        sourcePos = a;
+      } catch (const std::exception& e) {
+        error = e.what();
+      } catch (...) {
+        error = "unknown exception";
+      }
+      lk.lock();
+      if (!error.empty()) return fail("le_driver: seek failed: " + error);
+      continue;
+    }
+    if (produced - consumed < uint64_t(lookAhead)) {
+      decoding = true;
+      const uint64_t ep = epoch;
+      const int f = nextFrame;
+      const uint64_t pos = produced;
+      uint8_t* dst = slot(pos);
+      lk.unlock();
+      std::string error;
+      try {
+        decodeInto(dst);
+      } catch (const std::exception& e) {
+        error = e.what();
+      } catch (...) {
+        error = "unknown exception";
+      }
+      lk.lock();
+      decoding = false;
+      if (!error.empty()) return fail("le_driver: " + error);
+      if (ep == epoch) {
+        slotFrame[pos % slots] = f;
+        produced = pos + 1;
+        nextFrame = (f + 1) % NT;
+        ready.notify_all();
+      }
+      continue;
+    }
+    room.wait(lk, [this] {
+      return stop || pendingSeek >= 0 || produced - consumed < uint64_t(lookAhead);
+    });
+  }
+}
+
+// A failure stays invisible while the ring still holds the frames the consumer asks for, so a
+// short or broken member fails exactly at the frame that cannot be delivered, whatever the decode
+// timing; from then on every pull and seek throws it.
+void DriverCursor::Impl::throwIfFailureReached() {
+  if (failureReached) throw std::runtime_error(failure);
+}
+
+void DriverCursor::Impl::seek(int a) {
+  if (a < 0 || a >= NT) {
+    throw std::runtime_error("le_driver: seek(" + std::to_string(a) + ") outside [0," +
+                             std::to_string(NT) + ")");
+  }
+  std::lock_guard lk(mu);
+  throwIfFailureReached();
+  position = a;
+  int upcoming;
+  if (consumed < produced) {
+    upcoming = slotFrame[consumed % slots];
+  } else if (pendingSeek >= 0) {
+    upcoming = pendingSeek;
+  } else {
+    upcoming = nextFrame;
+  }
+  if (upcoming == a) return;
+
+  if (pendingSeek < 0) {
+    const int64_t live = int64_t(produced) + (decoding ? 1 : 0) - slots;
+    const int64_t behind = int64_t(consumed) - history - 1;
+    const uint64_t lo = uint64_t(std::max({live, int64_t(floor), behind, int64_t(0)}));
+    for (uint64_t p = lo; p < produced; ++p) {
+      if (slotFrame[p % slots] == a) {
+        consumed = p;
+        room.notify_one();
+        return;
+      }
+    }
+    if (a == nextFrame) {
+      consumed = produced;
+      room.notify_one();
+      return;
+    }
+  }
+  if (!failure.empty()) {
+    failureReached = true;
+    throw std::runtime_error(failure);
+  }
+  ++epoch;
+  ++seeks;
+  consumed = produced;
+  pendingSeek = a;
+  room.notify_one();
+}
+
+void DriverCursor::Impl::seekToPosition() {
+  int a;
+  {
+    std::lock_guard lk(mu);
+    a = position;
+  }
+  seek(a);
+}
+
+uint8_t* DriverCursor::Impl::take(bool mut, int* si) {
+  std::unique_lock lk(mu);
+  throwIfFailureReached();
+  ready.wait(lk, [this] { return consumed < produced || !failure.empty(); });
+  if (consumed >= produced) {
+    failureReached = true;
+    throw std::runtime_error(failure);
+  }
+  const uint64_t r = consumed++;
+  if (mut) floor = r + 1;
+  room.notify_one();
+  const int f = slotFrame[r % slots];
+  position = (f + 1) % NT;
+  *si = f;
+  return slot(r);
+}
+
+namespace {
+
+std::unique_ptr<driver::Source> requirePlayable(std::unique_ptr<driver::Source> src) {
+  if (!src) throw std::runtime_error("le_driver: no frame source to play");
+  if (src->NT() < 1) {
+    throw std::runtime_error("le_driver: " + src->name() + " holds " + std::to_string(src->NT()) +
+                             " frames — nothing to play");
+  }
+  return src;
+}
+
+}  // namespace
+
+DriverCursor::DriverCursor(std::unique_ptr<driver::Source> src, int lookAhead, int history) {
+  src = requirePlayable(std::move(src));
+  NT_ = src->NT();
+  W_ = src->W();
+  H_ = src->H();
+  frameBytes_ = src->frameBytes();
+  name_ = src->name();
+  impl_ = std::make_unique<Impl>(std::move(src), lookAhead, history);
+}
+
+DriverCursor::~DriverCursor() = default;
+
+std::unique_ptr<DriverCursor> DriverCursor::over(std::unique_ptr<driver::Source> src,
+                                                 int lookAhead, int history) {
+  return std::make_unique<DriverCursor>(std::move(src), lookAhead, history);
+}
+
+std::unique_ptr<DriverCursor> DriverCursor::open(const Manifest& m, int lookAhead, int history) {
+  return over(driver::openDriverMember(m, lookAhead, history), lookAhead, history);
+}
+
+std::unique_ptr<DriverCursor> DriverCursor::openPrior(const Manifest& m, int lookAhead,
+                                                      int history) {
+  return over(driver::openPriorMember(m), lookAhead, history);
+}
+
+uint8_t* DriverCursor::take(std::optional<int> target, bool mut, int* si) {
+  if (target) {
+    impl_->seek(*target);
+  } else {
+    impl_->seekToPosition();
+  }
+  uint8_t* frame = impl_->take(mut, si);
+  if (target && *si != *target) {
+    throw std::runtime_error("le_driver: cursor yielded frame " + std::to_string(*si) +
+                             " for si=" + std::to_string(*target));
+  }
+  return frame;
+}
+
+int DriverCursor::pull(uint8_t* dst) {
+  std::lock_guard lk(impl_->api);
+  int si;
+  std::memcpy(dst, take(std::nullopt, false, &si), size_t(frameBytes_));
+  return si;
+}
+
+const uint8_t* DriverCursor::pull(int* si) {
+  std::lock_guard lk(impl_->api);
+  return take(std::nullopt, false, si);
+}
+
+uint8_t* DriverCursor::pullMut(int* si) {
+  std::lock_guard lk(impl_->api);
+  return take(std::nullopt, true, si);
+}
+
+int DriverCursor::pullAt(int i, uint8_t* dst) {
+  std::lock_guard lk(impl_->api);
+  int si;
+  std::memcpy(dst, take(i, false, &si), size_t(frameBytes_));
+  return si;
+}
+
+const uint8_t* DriverCursor::pullAt(int i, int* si) {
+  std::lock_guard lk(impl_->api);
+  return take(i, false, si);
+}
+
+uint8_t* DriverCursor::pullMutAt(int i, int* si) {
+  std::lock_guard lk(impl_->api);
+  return take(i, true, si);
+}
+
+void DriverCursor::seek(int i) {
+  std::lock_guard lk(impl_->api);
+  impl_->seek(i);
+}
+
+int DriverCursor::position() const {
+  std::lock_guard lk(impl_->mu);
+  return impl_->position;
+}
+
+int64_t DriverCursor::seeks() const {
+  std::lock_guard lk(impl_->mu);
+  return impl_->seeks;
+}
+
+int64_t DriverCursor::residentBytes() const {
+  return int64_t(impl_->slots) * frameBytes_ + impl_->source->residentBytes();
+}
+
+}  // namespace le

@@ -1,0 +1,22 @@
+#include "driver/load_image.h"
+
+#include <stb_image.h>
+
+#include <stdexcept>
+
+namespace le {
+
+void StbFree::operator()(uint8_t* p) const { stbi_image_free(p); }
+
+ImageRGB loadImageRGB(const std::string& path) {
+  ImageRGB img;
+  int channels = 0;
+  img.rgb.reset(stbi_load(path.c_str(), &img.w, &img.h, &channels, 3));
+  if (!img.rgb) {
+    const char* why = stbi_failure_reason();
+    throw std::runtime_error("le_driver: cannot decode " + path + " (" + (why ? why : "?") + ")");
+  }
+  return img;
+}
+
+}  // namespace le

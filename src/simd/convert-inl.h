@@ -1,0 +1,63 @@
+// Per-target element-wise conversions: binary16 widening and rounding, the half-rounded product,
+// and interleaved RGB bytes to binary16 planes.
+#if defined(LE_SIMD_CONVERT_INL_H_) == defined(HWY_TARGET_TOGGLE)
+#ifdef LE_SIMD_CONVERT_INL_H_
+#undef LE_SIMD_CONVERT_INL_H_
+#else
+#define LE_SIMD_CONVERT_INL_H_
+#endif
+
+#include <hwy/highway.h>
+
+#include "simd/half-inl.h"
+
+HWY_BEFORE_NAMESPACE();
+namespace le::simd {
+namespace HWY_NAMESPACE {
+namespace hn = hwy::HWY_NAMESPACE;
+
+// Runs step(d, i) over [0, n): full vectors first, then one lane at a time with the same code.
+template <class T, class Step>
+HWY_INLINE void ForEachBlock(size_t n, const Step& step) {
+  const hn::ScalableTag<T> d;
+  const size_t lanes = hn::Lanes(d);
+  size_t i = 0;
+  for (; i + lanes <= n; i += lanes) step(d, i);
+  const hn::CappedTag<T, 1> d1;
+  for (; i < n; ++i) step(d1, i);
+}
+
+void F16ToF32(const uint16_t* HWY_RESTRICT src, float* HWY_RESTRICT dst, size_t n) {
+  ForEachBlock<float>(n, [&](auto d, size_t i) { hn::StoreU(LoadF16(d, src + i), d, dst + i); });
+}
+
+void F32ToF16(const float* HWY_RESTRICT src, uint16_t* HWY_RESTRICT dst, size_t n) {
+  ForEachBlock<float>(n, [&](auto d, size_t i) { StoreF16(d, hn::LoadU(d, src + i), dst + i); });
+}
+
+void RoundF16Mul(const float* HWY_RESTRICT a, const float* HWY_RESTRICT b,
+                 float* HWY_RESTRICT out, size_t n) {
+  ForEachBlock<float>(n, [&](auto d, size_t i) {
+    hn::StoreU(hn::Mul(RoundToF16(d, hn::LoadU(d, a + i)), hn::LoadU(d, b + i)), d, out + i);
+  });
+}
+
+void Rgb8ToPlanarF16(const uint8_t* HWY_RESTRICT rgb, uint16_t* HWY_RESTRICT dst,
+                     size_t planeStride, size_t n) {
+  ForEachBlock<float>(n, [&](auto d, size_t i) {
+    const hn::Rebind<uint8_t, decltype(d)> d8;
+    const hn::RebindToSigned<decltype(d)> di;
+    hn::Vec<decltype(d8)> channel[3];
+    hn::LoadInterleaved3(d8, rgb + 3 * i, channel[0], channel[1], channel[2]);
+    for (size_t c = 0; c < 3; ++c) {
+      const auto value = hn::ConvertTo(d, hn::PromoteTo(di, channel[c]));
+      StoreF16(d, hn::Div(value, hn::Set(d, 255.0f)), dst + c * planeStride + i);
+    }
+  });
+}
+
+}  // namespace HWY_NAMESPACE
+}  // namespace le::simd
+HWY_AFTER_NAMESPACE();
+
+#endif  // LE_SIMD_CONVERT_INL_H_

@@ -1,0 +1,24 @@
+// Dispatch of the Lanczos paste row kernel.
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "simd/paste_row.cpp"
+#include <hwy/foreach_target.h>  // IWYU pragma: keep
+#include <hwy/highway.h>
+
+#include "simd/paste_row-inl.h"
+
+#if HWY_ONCE
+#include "simd/simd.h"
+
+namespace le::simd {
+
+HWY_EXPORT(PasteLanczos8Row);
+
+void pasteLanczos8Row(const float* crop4, int side, const uint8_t* mask, const float* lanczosTaps,
+                      const float* bilinearTaps, const int* colU, const int* colV, int rowU,
+                      int rowV, int x0, int x1, uint8_t* rowOut) {
+  HWY_DYNAMIC_DISPATCH(PasteLanczos8Row)(crop4, side, mask, lanczosTaps, bilinearTaps, colU,
+                                         colV, rowU, rowV, x0, x1, rowOut);
+}
+
+}  // namespace le::simd
+#endif  // HWY_ONCE

@@ -1,0 +1,237 @@
+#include "driver/driver_cursor.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <ostream>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "fake_source.h"
+#include "test_util.h"
+
+namespace le {
+namespace {
+
+using test::errorOf;
+using test::FakeSource;
+
+struct Made {
+  FakeSource* source;  // owned by the cursor
+  std::unique_ptr<DriverCursor> cursor;
+};
+
+Made make(FakeSource::Options o, int lookAhead = 2, int history = 3) {
+  auto src = std::make_unique<FakeSource>(o);
+  FakeSource* raw = src.get();
+  return {raw, DriverCursor::over(std::move(src), lookAhead, history)};
+}
+
+// Every byte of a delivered frame carries its frame number.
+bool holdsFrame(const uint8_t* p, int64_t n, int frame) {
+  for (int64_t k = 0; k < n; ++k) {
+    if (p[k] != uint8_t(frame)) return false;
+  }
+  return true;
+}
+
+TEST(DriverCursor, ClampsLookAheadAndHistory) {
+  Made m = make({}, 0, -3);
+  EXPECT_EQ(m.cursor->residentBytes(), 2 * m.cursor->frameBytes());  // 1 + 0 + 1 slots
+  int si = -1;
+  m.cursor->pull(&si);
+  EXPECT_EQ(si, 0);
+}
+
+TEST(DriverCursor, LoopsToFrameZeroAfterTheLastFrame) {
+  Made m = make({.NT = 5});
+  std::vector<uint8_t> frame(size_t(m.cursor->frameBytes()));
+  std::vector<int> got;
+  for (int k = 0; k < 5 + 1; ++k) {
+    got.push_back(m.cursor->pull(frame.data()));
+    EXPECT_TRUE(holdsFrame(frame.data(), m.cursor->frameBytes(), got.back()));
+  }
+  EXPECT_EQ(got, (std::vector<int>{0, 1, 2, 3, 4, 0}));
+  EXPECT_EQ(m.cursor->position(), 1);
+  EXPECT_EQ(m.cursor->seeks(), 0);
+  EXPECT_GE(m.source->rewinds.load(), 1);
+}
+
+TEST(DriverCursor, PullAtTheCurrentPositionCostsNoSeek) {
+  Made m = make({});
+  int si = -1;
+  m.cursor->pull(&si);
+  m.cursor->pullAt(1, &si);
+  m.cursor->pullAt(2, &si);
+  EXPECT_EQ(si, 2);
+  EXPECT_EQ(m.cursor->seeks(), 0);
+}
+
+TEST(DriverCursor, BackwardWithinHistoryIsServedFromTheRing) {
+  Made m = make({}, 2, 3);
+  int si = -1;
+  const uint8_t* f0 = m.cursor->pull(&si);
+  m.cursor->pull(&si);
+  m.cursor->pull(&si);
+  const uint8_t* again = m.cursor->pullAt(0, &si);
+  EXPECT_EQ(si, 0);
+  EXPECT_EQ(again, f0);  // the same slot, not a new decode
+  EXPECT_EQ(m.cursor->seeks(), 0);
+  EXPECT_EQ(m.source->sourceSeeks.load(), 0);
+  EXPECT_EQ(m.cursor->position(), 1);
+}
+
+TEST(DriverCursor, MutableTakeIsNeverServedAgain) {
+  Made m = make({}, 2, 3);
+  int si = -1;
+  uint8_t* f = m.cursor->pullMut(&si);
+  ASSERT_EQ(si, 0);
+  std::memset(f, 0xEE, size_t(m.cursor->frameBytes()));
+  const uint8_t* again = m.cursor->pullAt(0, &si);
+  EXPECT_EQ(si, 0);
+  EXPECT_TRUE(holdsFrame(again, m.cursor->frameBytes(), 0));
+  EXPECT_EQ(m.cursor->seeks(), 1);
+}
+
+TEST(DriverCursor, JumpOutsideTheRingSeeksTheSourceOnce) {
+  Made m = make({.NT = 40}, 2, 3);
+  std::vector<uint8_t> frame(size_t(m.cursor->frameBytes()));
+  EXPECT_EQ(m.cursor->pullAt(30, frame.data()), 30);
+  EXPECT_TRUE(holdsFrame(frame.data(), m.cursor->frameBytes(), 30));
+  EXPECT_EQ(m.cursor->pull(frame.data()), 31);
+  EXPECT_EQ(m.cursor->seeks(), 1);
+  EXPECT_EQ(m.source->sourceSeeks.load(), 1);
+}
+
+TEST(DriverCursor, TakenFrameStaysIntactForHistoryFurtherTakes) {
+  constexpr int kHistory = 4;
+  Made m = make({.NT = 50}, 3, kHistory);
+  for (int start = 0; start < 40; ++start) {
+    int si = -1;
+    const uint8_t* kept = m.cursor->pull(&si);
+    ASSERT_EQ(si, start);
+    for (int k = 0; k < kHistory; ++k) {
+      int other;
+      m.cursor->pull(&other);
+    }
+    ASSERT_TRUE(holdsFrame(kept, m.cursor->frameBytes(), start)) << "frame " << start;
+    m.cursor->seek(start + 1);
+  }
+}
+
+TEST(DriverCursor, OutOfRangeSeekThrowsAndChangesNothing) {
+  Made m = make({.NT = 6});
+  int si = -1;
+  m.cursor->pull(&si);
+  EXPECT_EQ(errorOf([&] { m.cursor->seek(6); }), "le_driver: seek(6) outside [0,6)");
+  EXPECT_EQ(errorOf([&] { m.cursor->pullAt(-1, &si); }), "le_driver: seek(-1) outside [0,6)");
+  EXPECT_EQ(m.cursor->position(), 1);
+  EXPECT_EQ(m.cursor->pull(&si) != nullptr, true);
+  EXPECT_EQ(si, 1);
+}
+
+// The thread reaches the end of a short member long before the consumer does; the frames it did
+// decode are still served, and the failure surfaces at the missing frame.
+TEST(DriverCursor, ShortMemberFailsExactlyAtItsMissingFrame) {
+  Made m = make({.NT = 5, .holds = 4}, 8, 2);
+  m.source->waitEnded();
+  std::vector<uint8_t> frame(size_t(m.cursor->frameBytes()));
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(m.cursor->pull(frame.data()), i);
+  const std::string expected =
+      "le_driver: fake ended after 4 frames, the manifest says NT=5 — a short driver is a session "
+      "that stops part way through the loop, refusing";
+  EXPECT_EQ(errorOf([&] { m.cursor->pull(frame.data()); }), expected);
+  EXPECT_EQ(errorOf([&] { m.cursor->pull(frame.data()); }), expected);
+  EXPECT_EQ(errorOf([&] { m.cursor->pullAt(3, frame.data()); }), expected);  // though resident
+  EXPECT_EQ(errorOf([&] { m.cursor->seek(0); }), expected);
+}
+
+struct FailureCase {
+  const char* label;
+  FakeSource::Options options;
+  int jumpTo;  // -1: play forward
+  int goodPulls;
+  const char* message;
+};
+
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.label; }
+
+class DriverCursorFailure : public ::testing::TestWithParam<FailureCase> {};
+
+TEST_P(DriverCursorFailure, IsStoredAndRethrownByEveryLaterCall) {
+  const FailureCase& c = GetParam();
+  Made m = make(c.options, 2, 2);
+  std::vector<uint8_t> frame(size_t(m.cursor->frameBytes()));
+  for (int i = 0; i < c.goodPulls; ++i) EXPECT_EQ(m.cursor->pull(frame.data()), i);
+  const auto next = [&] {
+    if (c.jumpTo >= 0) {
+      m.cursor->pullAt(c.jumpTo, frame.data());
+    } else {
+      m.cursor->pull(frame.data());
+    }
+  };
+  EXPECT_EQ(errorOf(next), c.message);
+  EXPECT_EQ(errorOf([&] { m.cursor->pull(frame.data()); }), c.message);
+  EXPECT_EQ(errorOf([&] { m.cursor->seek(0); }), c.message);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, DriverCursorFailure,
+    ::testing::Values(
+        FailureCase{"decode", {.NT = 6, .throwAt = 2}, -1, 2, "le_driver: boom at 2"},
+        FailureCase{"seek", {.NT = 40, .seekThrows = true}, 30, 1,
+                    "le_driver: seek failed: no seeking here"},
+        FailureCase{"firstFrame", {.NT = 3, .throwAt = 0}, -1, 0, "le_driver: boom at 0"}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST(DriverCursor, RefusesASourceWithoutFrames) {
+  EXPECT_EQ(errorOf([] { make({.NT = 0}); }), "le_driver: fake holds 0 frames — nothing to play");
+}
+
+// Pulls, seeks, mutable takes and observers race the decode-ahead thread, and cursors are
+// destroyed while it is in the middle of a decode or a seek.
+TEST(DriverCursorThreads, PullSeekAndDestroyWhileDecoding) {
+  std::mt19937 rng(1234);
+  for (int round = 0; round < 40; ++round) {
+    Made m = make({.NT = 23, .W = 32, .H = 8}, 1 + round % 3, round % 4);
+    std::atomic<bool> done{false};
+    std::thread observer([&] {
+      while (!done.load()) {
+        (void)m.cursor->position();
+        (void)m.cursor->seeks();
+        (void)m.cursor->residentBytes();
+      }
+    });
+    const int steps = int(rng() % 60);
+    for (int k = 0; k < steps; ++k) {
+      int si = -1;
+      switch (rng() % 4) {
+        case 0: {
+          const uint8_t* f = m.cursor->pull(&si);
+          ASSERT_TRUE(holdsFrame(f, m.cursor->frameBytes(), si));
+          break;
+        }
+        case 1: {
+          const int want = int(rng() % 23);
+          const uint8_t* f = m.cursor->pullAt(want, &si);
+          ASSERT_EQ(si, want);
+          ASSERT_TRUE(holdsFrame(f, m.cursor->frameBytes(), want));
+          break;
+        }
+        case 2:
+          m.cursor->pullMut(&si)[0] = 0xEE;
+          break;
+        default:
+          m.cursor->seek(int(rng() % 23));
+      }
+    }
+    if (round % 2) m.cursor->seek(int(rng() % 23));  // leave a seek pending at destruction
+    done = true;
+    observer.join();
+  }
+}
+
+}  // namespace
+}  // namespace le

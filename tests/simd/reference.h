@@ -1,0 +1,34 @@
+// Plain scalar statements of what every kernel computes, written independently of the library.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace le::test {
+
+float refF16ToF32(uint16_t h);
+// Round to nearest even; NaN keeps its upper payload bits with the quiet bit set.
+uint16_t refF32ToF16(float f);
+float refRoundF16(float f);
+
+float refRetrieveExactRange(const uint16_t* a, const uint16_t* b, const float* w, size_t stride,
+                            size_t begin, size_t end);
+float refRetrievePooled(const uint16_t* a, const uint16_t* b, const uint16_t* w, size_t n);
+
+// Exact (double) convolution of one output pixel and the sum of the magnitudes of its terms.
+struct ConvPixel {
+  double value;
+  double magnitude;
+};
+ConvPixel refConv3x3(const float* in, int cin, int height, int width, const float* weights,
+                     const float* bias, int cout, int k, int y, int x);
+
+void refPasteRow(const float* crop4, int side, const uint8_t* mask, const float* lanczosTaps,
+                 const float* bilinearTaps, const int* colU, const int* colV, int rowU, int rowV,
+                 int x0, int x1, uint8_t* rowOut);
+
+void refYuvRow(const uint8_t* y, const uint8_t* u, const uint8_t* v, int width, int chromaStep,
+               uint8_t* rgb);
+
+}  // namespace le::test
