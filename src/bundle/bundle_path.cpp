@@ -1,0 +1,158 @@
+#include "bundle/bundle_path.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <vector>
+
+#include "bundle/imx_container.h"
+#include "bundle/path_util.h"
+
+namespace le {
+namespace {
+
+constexpr size_t kCopyBufferBytes = 8u << 20;
+constexpr uint64_t kSyntheticManifestMaxBytes = 4u << 20;
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+// One lock for every container in the process: two sessions opening the same container at once
+// unwrap it once, the second finding the stamp in place.
+std::mutex& unwrapLock() {
+  static std::mutex m;
+  return m;
+}
+
+std::string trimBlanks(const std::string& s) {
+  const char* blanks = " \t\r\n";
+  size_t b = s.find_first_not_of(blanks);
+  if (b == std::string::npos) return "";
+  return s.substr(b, s.find_last_not_of(blanks) - b + 1);
+}
+
+std::string readWholeFile(const std::string& path, bool& opened) {
+  File f(std::fopen(path.c_str(), "rb"));
+  opened = bool(f);
+  std::string text;
+  if (!f) return text;
+  char buf[4096];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f.get())) > 0) text.append(buf, n);
+  return text;
+}
+
+bool isUnsafeMemberName(const std::string& name) {
+  return name[0] == '/' || name[0] == '\\' || name.find("..") != std::string::npos ||
+         name.find('\0') != std::string::npos;
+}
+
+// A container may carry a manifest made up only for the container's own bookkeeping; it is not a
+// member of the bundle.
+bool isSyntheticManifest(std::FILE* f, const imx::Entry& e) {
+  if (e.name != "manifest.json" || e.size < 1 || e.size > kSyntheticManifestMaxBytes) return false;
+  std::string text(e.size, '\0');
+  if (fseeko(f, off_t(e.offset), SEEK_SET) != 0) return false;
+  if (std::fread(text.data(), 1, text.size(), f) != text.size()) return false;
+  return text.find("_imx_synthetic_manifest") != std::string::npos;
+}
+
+void materialise(std::FILE* f, const std::string& container, const imx::Entry& e,
+                 const std::string& dest, std::vector<char>& buf) {
+  std::string path = dest + "/" + e.name;
+  std::string dir = dirName(path);
+  if (!mkdirs(dir)) throw std::runtime_error("cannot create " + dir);
+  if (e.offset > uint64_t(INT64_MAX) || fseeko(f, off_t(e.offset), SEEK_SET) != 0)
+    throw std::runtime_error(container + ": cannot seek to member " + e.name);
+  std::string part = path + ".part";
+  File out(std::fopen(part.c_str(), "wb"));
+  if (!out) throw std::runtime_error("cannot write " + part);
+  for (uint64_t left = e.size; left > 0;) {
+    size_t want = size_t(std::min<uint64_t>(left, buf.size()));
+    size_t got = std::fread(buf.data(), 1, want, f);
+    if (got == 0) throw std::runtime_error(container + ": truncated payload for member " + e.name);
+    if (std::fwrite(buf.data(), 1, got, out.get()) != got)
+      throw std::runtime_error("short write materialising " + path);
+    left -= got;
+  }
+  if (std::fflush(out.get()) != 0) throw std::runtime_error("flush failed materialising " + path);
+  out.reset();
+  if (std::rename(part.c_str(), path.c_str()) != 0) {
+    std::remove(part.c_str());
+    throw std::runtime_error("cannot place member " + path);
+  }
+}
+
+std::string unwrapOnce(const std::string& container) {
+  std::string name = baseName(container);
+  if (endsWith(name, ".imx")) name.resize(name.size() - 4);
+  if (!endsWith(name, ".lebundle")) name += ".lebundle";
+  const char* rootEnv = std::getenv("LE_IMX_UNWRAP_ROOT");
+  std::string parent = rootEnv && *rootEnv ? rootEnv : dirName(container);
+  std::string dest = rstripSlash(parent) + "/" + name;
+  std::string marker = dest + ".imx_unwrapped";
+
+  std::lock_guard<std::mutex> lock(unwrapLock());
+  std::string stamp = imxUnwrapStamp(container);
+  if (isDirectory(dest)) {
+    bool opened = false;
+    std::string held = readWholeFile(marker, opened);
+    if (opened && trimBlanks(held) == stamp) return dest;
+  }
+
+  // The marker goes first and comes back last, so an interrupted unwrap is redone next time.
+  std::remove(marker.c_str());
+  rmTree(dest);
+  if (!mkdirs(dest)) throw std::runtime_error("cannot create unwrap dir " + dest);
+
+  File f(std::fopen(container.c_str(), "rb"));
+  if (!f) throw std::runtime_error("cannot open container " + container);
+  std::vector<imx::Entry> entries = imx::readToc(f.get(), container);
+  std::vector<char> buf(kCopyBufferBytes);
+  for (const imx::Entry& e : entries) {
+    if (e.name.empty()) continue;
+    if (isUnsafeMemberName(e.name))
+      throw std::runtime_error(container + ": refusing unsafe member name '" + e.name + "'");
+    if (isSyntheticManifest(f.get(), e)) continue;
+    materialise(f.get(), container, e, dest, buf);
+  }
+  f.reset();
+
+  File m(std::fopen(marker.c_str(), "wb"));
+  if (!m) throw std::runtime_error("cannot write unwrap marker " + marker);
+  if (std::fwrite(stamp.data(), 1, stamp.size(), m.get()) != stamp.size() || std::fflush(m.get()) != 0)
+    throw std::runtime_error("short write on unwrap marker " + marker);
+  m.reset();
+  std::fprintf(stderr, "[le] unwrapped %s -> %s\n", container.c_str(), dest.c_str());
+  return dest;
+}
+
+}  // namespace
+
+std::string imxUnwrapStamp(const std::string& container) {
+  // stat, not lstat: a container reached through a symbolic link must be re-unwrapped when the
+  // file behind the link is replaced, which the link's own status never shows.
+  struct stat st;
+  if (::stat(container.c_str(), &st) != 0) throw std::runtime_error("cannot stat container " + container);
+  long long ns = (long long)st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec;
+  return "imx-unwrapped.v2 " + baseName(container) + " " + std::to_string((long long)st.st_size) + " " +
+         std::to_string(ns) + " " + std::to_string((unsigned long long)st.st_ino);
+}
+
+std::string resolveBundlePath(const std::string& p) {
+  if (p.empty()) return p;
+  if (isDirectory(p) && !pathExists(rstripSlash(p) + ".imx_unwrapped")) return p;
+  if (p.size() > 3 && endsWith(p, ".imx") && isImxV2File(p)) return unwrapOnce(p);
+  std::string sibling = rstripSlash(p) + ".imx";
+  if (isImxV2File(sibling)) return unwrapOnce(sibling);
+  if (isImxV2File(p)) return unwrapOnce(p);
+  return p;
+}
+
+}  // namespace le

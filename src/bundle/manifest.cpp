@@ -1,0 +1,106 @@
+#include "bundle/manifest.h"
+
+#include <sys/stat.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+#include <memory>
+#include <stdexcept>
+
+#include "bundle/bundle_path.h"
+#include "bundle/manifest_key.h"
+#include "bundle/member_names.h"
+
+namespace le {
+namespace {
+
+using namespace manifest_key;
+
+// Integer fields take the value truncated toward zero; a value no int32 can hold (or NaN) is
+// refused instead of being converted into an arbitrary number.
+int32_t toInt(double v, const std::string& key) {
+  if (!(v > -2147483649.0 && v < 2147483648.0)) throw std::runtime_error("manifest: " + key + " out of range");
+  return int32_t(v);
+}
+
+// The stamp dimension from the first of two keys that is present and not the absent marker.
+bool stampDim(const std::string& text, const char* a, const char* b, double& out) {
+  for (const char* key : {a, b}) {
+    if (scalarValuePos(text, key) == kNotFound) continue;
+    double v = number(text, key);
+    if (v == kAbsent) continue;
+    out = v;
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string readTextFile(const std::string& path) {
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "rb"), &std::fclose);
+  struct stat st;
+  if (!f || ::fstat(fileno(f.get()), &st) != 0) throw std::runtime_error("cannot open " + path);
+  std::string text(size_t(st.st_size), '\0');
+  if (std::fread(text.data(), 1, text.size(), f.get()) != text.size()) throw std::runtime_error("short read " + path);
+  return text;
+}
+
+std::string Manifest::modelPath(const std::string& key) const {
+  return resolveMember(root, "model_" + key + ".onnx");
+}
+
+Manifest loadManifest(const std::string& bundle) {
+  const std::string root = resolveBundlePath(bundle);
+  const std::string text = readTextFile(root + "/manifest.json");
+  if (strField(text, "format") != "le-bundle-v0") throw std::runtime_error("not an le-bundle-v0: " + root);
+
+  Manifest m;
+  m.root = root;
+  m.agent = strField(text, "agent");
+  m.NT = toInt(numFieldEither(text, "NT", "frame_count"), "NT");
+  m.H = toInt(number(text, "H"), "H");
+  m.W = toInt(number(text, "W"), "W");
+  m.crop = toInt(numFieldEither(text, "crop", "crop_size"), "crop");
+  m.amount = float(number(text, "amount"));
+  m.sigma = float(number(text, "sigma"));
+  m.ksize = toInt(number(text, "ksize"), "ksize");
+  m.frames = toInt(number(text, "frames"), "frames");
+  if (m.NT < 1 || m.H < 1 || m.W < 1 || m.crop < 1) throw std::runtime_error("manifest: bad dims");
+
+  double w = 0, h = 0;
+  if (stampDim(text, "M_src_w", "paste_source_width", w) && stampDim(text, "M_src_h", "paste_source_height", h)) {
+    m.msrcW = toInt(w, "M_src_w");
+    m.msrcH = toInt(h, "M_src_h");
+  } else {
+    const char* ok = std::getenv("OMBRINE2_MSRC_MISSING_OK");
+    if (!ok || std::string(ok) != "1")
+      throw std::runtime_error(
+          root + "/manifest.json declares no paste-space stamp (M_src_w/M_src_h, aka "
+                 "paste_source_width/height) \xe2\x80\x94 the canvas is " +
+          std::to_string(m.W) + "x" + std::to_string(m.H) +
+          ", so M cannot be placed: absence is not evidence that M was authored at that size. "
+          "Re-stamp the bundle (models/ombrine-2/inference/backfill_msrc.py), or set "
+          "OMBRINE2_MSRC_MISSING_OK=1 to restore the legacy assumption.");
+    std::fprintf(stderr,
+                 "[le] WARNING OMBRINE2_MSRC_MISSING_OK=1: %s/manifest.json carries no paste-space stamp; "
+                 "ASSUMING M was authored on this %dx%d canvas. If it was not, the face pastes off-target "
+                 "(see the bundle re-stamping notes in the README) and nothing will say so.\n",
+                 root.c_str(), m.W, m.H);
+    m.msrcW = m.W;
+    m.msrcH = m.H;
+  }
+  if (m.msrcW < 1 || m.msrcH < 1)
+    throw std::runtime_error("manifest: bad paste-space stamp (M_src_w/M_src_h must be > 0)");
+
+  std::string lipPath = resolveMember(root, "lip_template.v1.json");
+  if (std::unique_ptr<std::FILE, int (*)(std::FILE*)> lip{std::fopen(lipPath.c_str(), "rb"), &std::fclose}) {
+    lip.reset();
+    m.lipTemplateJson = readTextFile(lipPath);
+  }
+  return m;
+}
+
+}  // namespace le

@@ -1,0 +1,53 @@
+// Bundle resolution at the C boundary.
+#include <cstring>
+#include <stdexcept>
+#include <string>
+
+#include "bundle/bundle_path.h"
+#include "bundle/member_names.h"
+#include "bundle/path_util.h"
+#include "core/last_error.h"
+#include "le/le.h"
+
+namespace {
+
+// Copies s with its terminator when it fits; otherwise out becomes empty.
+bool copyOut(const std::string& s, char* out, size_t outLen) {
+  if (outLen < s.size() + 1) {
+    out[0] = 0;
+    return false;
+  }
+  std::memcpy(out, s.c_str(), s.size() + 1);
+  return true;
+}
+
+}  // namespace
+
+extern "C" {
+
+LE_API int le_bundle_resolve_handle(const char* handle, char* out, size_t outLen) {
+  le::lastErrorText<le::CoreFamily>().clear();
+  if (!out || outLen == 0 || !handle) return -1;
+  return le::guarded<le::CoreFamily>("le_bundle_resolve_handle", -1, [&] {
+    out[0] = 0;
+    if (!copyOut(le::resolveBundlePath(handle), out, outLen))
+      throw std::runtime_error("buffer too small");
+    return 1;
+  });
+}
+
+LE_API int le_bundle_resolve_member(const char* bundle, const char* name, char* out, size_t outLen) {
+  if (!bundle || !name || !out || outLen == 0) return -1;
+  // This export leaves the last-error text alone, so a bundle whose unwrapping fails is reported
+  // only by its -1; le_bundle_resolve_handle on the same handle gives the reason.
+  try {
+    std::string path = le::resolveMember(le::resolveBundlePath(bundle), name);
+    if (!copyOut(path, out, outLen)) return -1;
+    return le::opensForReading(path) ? 1 : 0;
+  } catch (...) {
+    out[0] = 0;
+    return -1;
+  }
+}
+
+}  // extern "C"

@@ -1,0 +1,238 @@
+// Container unwrapping as a host sees it, through le_bundle_resolve_handle.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include "bundle/bundle_path.h"
+#include "bundle/imx_container.h"
+#include "bundle/imx_bytes.h"
+#include "bundle/path_util.h"
+#include "le/le.h"
+#include "support/temp_dir.h"
+
+using le::test::ImxMember;
+using le::test::imxBytes;
+using le::test::readFile;
+using le::test::TempDir;
+using le::test::writeFile;
+
+namespace {
+
+const std::vector<ImxMember> kMembers = {
+    {"manifest.json", "{\"format\": \"le-bundle-v0\"}"},
+    {"idle_loop/source_index.i32", std::string("\x01\x00\x00\x00", 4)},
+    {"M.f32", std::string(24, '\x7f')},
+};
+
+// le_bundle_resolve_handle, with the printed "[le] unwrapped" lines counted.
+struct Resolved {
+  int rc;
+  std::string root, error;
+  int unwraps;
+};
+
+Resolved resolve(const std::string& handle) {
+  char out[4096];
+  testing::internal::CaptureStderr();
+  int rc = le_bundle_resolve_handle(handle.c_str(), out, sizeof out);
+  std::string err = testing::internal::GetCapturedStderr();
+  int unwraps = 0;
+  for (size_t at = 0; (at = err.find("[le] unwrapped ", at)) != std::string::npos; ++at) ++unwraps;
+  return {rc, rc == 1 ? out : "", le_last_error(), unwraps};
+}
+
+void setMtime(const std::string& path, long sec) {
+  struct timespec t[2] = {{sec, 0}, {sec, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), t, 0), 0);
+}
+
+class Unwrap : public testing::Test {
+ protected:
+  void SetUp() override {
+    unsetenv("LE_IMX_UNWRAP_ROOT");
+    writeFile(dir / "id01.imx", imxBytes(kMembers));
+  }
+  TempDir dir;
+};
+
+}  // namespace
+
+TEST_F(Unwrap, ContainerUnwrapsBesideItselfWithEveryMember) {
+  Resolved r = resolve(dir / "id01.imx");
+  ASSERT_EQ(r.rc, 1) << r.error;
+  EXPECT_EQ(r.root, dir / "id01.lebundle");
+  EXPECT_EQ(r.unwraps, 1);
+  for (const ImxMember& m : kMembers) EXPECT_EQ(readFile(r.root + "/" + m.name), m.payload) << m.name;
+  EXPECT_EQ(readFile(dir / "id01.lebundle.imx_unwrapped"), le::imxUnwrapStamp(dir / "id01.imx"));
+}
+
+TEST_F(Unwrap, ExtensionlessHandleAndUnwrapRootFindTheSameContainer) {
+  EXPECT_EQ(resolve(dir / "id01").root, dir / "id01.lebundle");
+  TempDir elsewhere;
+  setenv("LE_IMX_UNWRAP_ROOT", (elsewhere.path() + "/").c_str(), 1);
+  Resolved r = resolve(dir / "id01");
+  unsetenv("LE_IMX_UNWRAP_ROOT");
+  EXPECT_EQ(r.root, elsewhere / "id01.lebundle");
+  EXPECT_EQ(r.unwraps, 1);
+}
+
+TEST_F(Unwrap, UnchangedContainerUnwrapsOnceAndAChangedOneAgain) {
+  ASSERT_EQ(resolve(dir / "id01.imx").unwraps, 1);
+  writeFile(dir / "id01.lebundle/sentinel", "kept while the container is unchanged");
+  EXPECT_EQ(resolve(dir / "id01.imx").unwraps, 0);
+  EXPECT_TRUE(le::pathExists(dir / "id01.lebundle/sentinel"));
+
+  setMtime(dir / "id01.imx", 1000000);  // touched
+  EXPECT_EQ(resolve(dir / "id01.imx").unwraps, 1);
+  EXPECT_FALSE(le::pathExists(dir / "id01.lebundle/sentinel"));
+
+  // Replaced by another file: new inode and contents.
+  writeFile(dir / "next.imx", imxBytes({{"M.f32", "new"}}));
+  ASSERT_EQ(std::rename((dir / "next.imx").c_str(), (dir / "id01.imx").c_str()), 0);
+  Resolved r = resolve(dir / "id01.imx");
+  EXPECT_EQ(r.unwraps, 1);
+  EXPECT_EQ(readFile(r.root + "/M.f32"), "new");
+  EXPECT_FALSE(le::pathExists(r.root + "/manifest.json"));
+}
+
+TEST_F(Unwrap, MarkerWithTrailingNewlineMatchesAndAMissingMarkerUnwrapsAgain) {
+  ASSERT_EQ(resolve(dir / "id01.imx").unwraps, 1);
+  writeFile(dir / "id01.lebundle.imx_unwrapped", le::imxUnwrapStamp(dir / "id01.imx") + "\n");
+  EXPECT_EQ(resolve(dir / "id01.imx").unwraps, 0);
+  // An interrupted unwrap leaves members behind but no marker.
+  std::remove((dir / "id01.lebundle.imx_unwrapped").c_str());
+  writeFile(dir / "id01.lebundle/M.f32", "half-written");
+  Resolved r = resolve(dir / "id01.imx");
+  EXPECT_EQ(r.unwraps, 1);
+  EXPECT_EQ(readFile(r.root + "/M.f32"), kMembers[2].payload);
+}
+
+TEST_F(Unwrap, UnwrappedDirectoryHandedBackResolvesToItself) {
+  std::string root = resolve(dir / "id01.imx").root;
+  EXPECT_EQ(resolve(root + "/").root, root + "/");
+  EXPECT_EQ(resolve(dir.path() + "/").root, dir.path() + "/");
+}
+
+TEST_F(Unwrap, TwoThreadsOpeningOneContainerUnwrapItOnce) {
+  char a[4096], b[4096];
+  std::atomic<int> ra{0}, rb{0};
+  testing::internal::CaptureStderr();
+  std::thread ta([&] { ra = le_bundle_resolve_handle((dir / "id01.imx").c_str(), a, sizeof a); });
+  std::thread tb([&] { rb = le_bundle_resolve_handle((dir / "id01.imx").c_str(), b, sizeof b); });
+  ta.join();
+  tb.join();
+  std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(ra, 1);
+  EXPECT_EQ(rb, 1);
+  EXPECT_STREQ(a, b);
+  EXPECT_EQ(err.find("[le] unwrapped"), err.rfind("[le] unwrapped"));
+  EXPECT_NE(err.find("[le] unwrapped"), std::string::npos);
+}
+
+TEST_F(Unwrap, SyntheticManifestIsNotWrittenOut) {
+  writeFile(dir / "syn.imx", imxBytes({{"manifest.json", "{\"_imx_synthetic_manifest\": 1}"}, {"M.f32", "m"}}));
+  Resolved r = resolve(dir / "syn.imx");
+  ASSERT_EQ(r.rc, 1);
+  EXPECT_FALSE(le::pathExists(r.root + "/manifest.json"));
+  EXPECT_EQ(readFile(r.root + "/M.f32"), "m");
+}
+
+class UnsafeName : public testing::TestWithParam<const char*> {};
+
+TEST_P(UnsafeName, IsRefusedAndLeavesNoMarker) {
+  TempDir dir;
+  writeFile(dir / "bad.imx", imxBytes({{GetParam(), "x"}}));
+  Resolved r = resolve(dir / "bad.imx");
+  EXPECT_EQ(r.rc, -1);
+  EXPECT_EQ(r.error, "le_bundle_resolve_handle: " + (dir / "bad.imx") +
+                         ": refusing unsafe member name '" + GetParam() + "'");
+  EXPECT_FALSE(le::pathExists(dir / "bad.lebundle.imx_unwrapped"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, UnsafeName,
+                         testing::Values("../escape", "a/../../escape", "/etc/passwd", "\\share", "a..b"));
+
+TEST(UnsafeNameNul, NulInsideANameIsRefused) {
+  TempDir dir;
+  writeFile(dir / "bad.imx", imxBytes({{std::string("a\0b", 3), "x"}}));
+  Resolved r = resolve(dir / "bad.imx");
+  EXPECT_EQ(r.rc, -1);
+  EXPECT_NE(r.error.find("refusing unsafe member name"), std::string::npos);
+}
+
+// Every prefix of a valid container is refused with the message of the field it stops in.
+TEST(TruncatedContainer, EveryCutNamesTheFieldItStopsIn) {
+  TempDir dir;
+  const std::string full = imxBytes({{"ab", "PAYLOAD"}});
+  const std::string path = dir / "cut.imx";
+  // header 0..8, name length 8..10, name 10..12, offsets 12..28, payload 28..35
+  for (size_t len = 8; len < full.size(); ++len) {
+    writeFile(path, full.substr(0, len));
+    std::string expect = len < 10   ? path + ": truncated TOC at member 0"
+                         : len < 12 ? path + ": truncated member name at 0"
+                         : len < 28 ? path + ": truncated TOC offsets at member " +
+                                          std::string("ab").substr(0, 2)
+                                    : path + ": truncated payload for member ab";
+    Resolved r = resolve(path);
+    EXPECT_EQ(r.rc, -1) << len;
+    EXPECT_EQ(r.error, "le_bundle_resolve_handle: " + expect) << "cut at " << len;
+  }
+}
+
+TEST(TruncatedContainer, HeadersThatAreNotImxV2) {
+  TempDir dir;
+  writeFile(dir / "v1.imx", imxBytes({{"M.f32", "x"}}, 1));
+  // Not a v2 file by its header, so the handle is not treated as a container at all...
+  EXPECT_EQ(resolve(dir / "v1.imx").root, dir / "v1.imx");
+  // ...but a stale unwrap of it is refused by the reader itself.
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen((dir / "v1.imx").c_str(), "rb"), &std::fclose);
+  try {
+    le::imx::readToc(f.get(), "v1.imx");
+    FAIL();
+  } catch (const std::exception& e) {
+    EXPECT_STREQ(e.what(), "v1.imx: unsupported IMX container version 1");
+  }
+  writeFile(dir / "junk", "IMY\0\2\0\0\0");
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> g(std::fopen((dir / "junk").c_str(), "rb"), &std::fclose);
+  EXPECT_THROW(
+      try { le::imx::readToc(g.get(), "junk"); } catch (const std::exception& e) {
+        EXPECT_STREQ(e.what(), "junk: not an IMX\\0 container");
+        throw;
+      },
+      std::runtime_error);
+}
+
+TEST(ResolveMemberExport, BufferSizesAndOpenResult) {
+  TempDir dir;
+  writeFile(dir / "paste_transform.f32", "m");
+  std::string expect = dir / "paste_transform.f32";
+  std::vector<char> out(expect.size() + 1);
+  EXPECT_EQ(le_bundle_resolve_member(dir.path().c_str(), "M.f32", out.data(), out.size()), 1);
+  EXPECT_EQ(std::string(out.data()), expect);
+  EXPECT_EQ(le_bundle_resolve_member(dir.path().c_str(), "M.f32", out.data(), out.size() - 1), -1);
+  EXPECT_EQ(out[0], 0);
+  char buf[4096];
+  EXPECT_EQ(le_bundle_resolve_member(dir.path().c_str(), "mask_512.u8", buf, sizeof buf), 0);
+  EXPECT_EQ(std::string(buf), dir / "mask_512.u8");
+  EXPECT_EQ(le_bundle_resolve_member(nullptr, "M.f32", buf, sizeof buf), -1);
+  EXPECT_EQ(le_bundle_resolve_member(dir.path().c_str(), "M.f32", buf, 0), -1);
+}
+
+TEST(ResolveHandleExport, ArgumentsAndBufferTooSmall) {
+  TempDir dir;
+  char small[4];
+  EXPECT_EQ(le_bundle_resolve_handle(dir.path().c_str(), small, sizeof small), -1);
+  EXPECT_STREQ(le_last_error(), "le_bundle_resolve_handle: buffer too small");
+  EXPECT_EQ(small[0], 0);
+  EXPECT_EQ(le_bundle_resolve_handle(nullptr, small, sizeof small), -1);
+  EXPECT_STREQ(le_last_error(), "");
+  char buf[4096];
+  EXPECT_EQ(le_bundle_resolve_handle("", buf, sizeof buf), 1);
+  EXPECT_STREQ(buf, "");
+}

@@ -1,0 +1,76 @@
+// The command-line tools as a bundle author runs them.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <string>
+
+#include "support/temp_dir.h"
+
+using le::test::readFile;
+using le::test::TempDir;
+using le::test::writeFile;
+
+namespace {
+
+struct ToolRun {
+  int status;
+  std::string out;
+};
+
+// Runs a tool from the build's bin directory; stderr goes to `errFile` when given, else into out.
+ToolRun runTool(const std::string& args, const std::string& errFile = "") {
+  std::string cmd = std::string(LE_TEST_BIN_DIR) + "/" + args + (errFile.empty() ? " 2>&1" : " 2>" + errFile);
+  ToolRun r{-1, ""};
+  FILE* p = popen(cmd.c_str(), "r");
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+  int st = pclose(p);
+  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  return r;
+}
+
+const char* kManifest =
+    R"({"format": "le-bundle-v0", "agent": "ada", "NT": 12, "H": 120, "W": 160, "crop": 64, "amount": 1.3,)"
+    R"( "sigma": 2, "ksize": 13, "frames": 8, "M_src_w": 160, "M_src_h": 120})";
+
+}  // namespace
+
+TEST(LeImx, PacksAndListsAndTheLibraryUnwrapsTheSameBytes) {
+  TempDir dir;
+  writeFile(dir / "src/manifest.json", kManifest);
+  writeFile(dir / "src/idle_loop/source_index.i32", std::string(32, '\1'));
+  writeFile(dir / "src/paste_mask.u8", std::string(4096, '\xff'));
+  ASSERT_EQ(runTool("le-imx pack " + (dir / "src") + " " + (dir / "id.imx")).status, 0);
+  ToolRun list = runTool("le-imx list " + (dir / "id.imx"));
+  EXPECT_EQ(list.status, 0);
+  EXPECT_NE(list.out.find("idle_loop/source_index.i32"), std::string::npos);
+  EXPECT_NE(list.out.find("4096"), std::string::npos);
+
+  ToolRun info = runTool("le-info " + (dir / "id"));
+  EXPECT_EQ(info.status, 0) << info.out;
+  EXPECT_NE(info.out.find("bundle      " + (dir / "id.lebundle")), std::string::npos) << info.out;
+  EXPECT_NE(info.out.find("mask_512.u8                      4096 bytes  as paste_mask.u8"), std::string::npos)
+      << info.out;
+  EXPECT_EQ(readFile(dir / "id.lebundle/idle_loop/source_index.i32"), std::string(32, '\1'));
+  EXPECT_EQ(runTool("le-imx list " + (dir / "src/manifest.json")).status, 1);
+  EXPECT_EQ(runTool("le-imx").status, 2);
+}
+
+TEST(LeInfo, RefusesTwoTopLevelWidthsWithTheAmbiguityText) {
+  TempDir dir;
+  std::string text = std::string(kManifest);
+  text.insert(text.size() - 1, ", \"W\": 640");
+  writeFile(dir / "b/manifest.json", text);
+  ToolRun r = runTool("le-info " + (dir / "b"), dir / "err.txt");
+  EXPECT_EQ(r.status, 1);
+  size_t first = text.find("\"W\": ") + 5, second = text.find("\"W\": ", first) + 5;
+  EXPECT_EQ(readFile(dir / "err.txt"),
+            "manifest: key \"W\" is AMBIGUOUS \xe2\x80\x94 2 scalar occurrences (byte " + std::to_string(first) +
+                ", byte " + std::to_string(second) +
+                "). A loader that picks one silently installs a number nobody checks. Rename the colliding key (a "
+                "nested block must not reuse a name the bundle loader reads: NT/frame_count, H, W, crop/crop_size, "
+                "amount, sigma, ksize, frames, M_src_w/paste_source_width, M_src_h/paste_source_height), or "
+                "produce the bundle with the legacy manifest layout.\n");
+}
