@@ -39,6 +39,54 @@ LE_API int le_bundle_resolve_handle(const char* handle, char* out, size_t outLen
  * too small, or a bundle handle that cannot be resolved. Does not touch le_last_error(). */
 LE_API int le_bundle_resolve_member(const char* bundle, const char* name, char* out, size_t outLen);
 
+/* ---- Sessions ----------------------------------------------------------------------------- */
+
+/* One identity bundle opened for rendering and compositing. A session has no lock: call it from
+ * one thread at a time. */
+typedef struct le_ctx le_ctx;
+
+/* Opens a session on a bundle handle (directory, IMX container, or a name whose ".imx" sibling is
+ * one): reads the manifest, maps the identity arrays and driving tables, loads the paste mask,
+ * builds the compositor and starts decoding the driver video. model_key names the director model
+ * ("b1" for the member "model_b1.onnx"); threads < 1 takes the library's thread budget; ep is the
+ * execution-provider request (NULL for the default). The director itself opens on first use.
+ * Returns NULL on failure; le_last_error() says why ("le_create: ..."). */
+LE_API le_ctx* le_create(const char* bundle_dir, const char* model_key, int threads, const char* ep);
+
+/* Closes a session; NULL is ignored. Destroy every pipeline built on it first. */
+LE_API void le_destroy(le_ctx* ctx);
+
+/* Driver-video frames (and rows of the identity arrays); 0 for NULL. */
+LE_API int le_nt(const le_ctx* ctx);
+/* Frame width and height in pixels; 0 for NULL. */
+LE_API int le_width(const le_ctx* ctx);
+LE_API int le_height(const le_ctx* ctx);
+/* Side of the square face crop; 0 for NULL. */
+LE_API int le_crop(const le_ctx* ctx);
+/* Rows of the bundle's baked idle-loop tables; 0 for NULL. */
+LE_API int le_drive_frames(const le_ctx* ctx);
+
+/* ---- Warp-prior rows, without a session --------------------------------------------------- */
+
+typedef struct le_prior le_prior;
+
+/* Opens the bundle's warp prior for frame-by-frame reading. lookAhead < 1 becomes 2, history < 0
+ * becomes 0. Returns NULL on failure ("le_prior_open: ..." in le_last_error()). */
+LE_API le_prior* le_prior_open(const char* bundle_dir, int lookAhead, int history);
+
+/* Writes frame t of the prior into out (cap bytes available, at least le_prior_row_bytes()).
+ * Returns 1, or 0 on failure ("le_prior_row: ..." in le_last_error()); the handle stays usable. */
+LE_API int le_prior_row(le_prior* prior, int t, void* out, size_t cap);
+
+/* Bytes of one prior frame; 0 for NULL. */
+LE_API size_t le_prior_row_bytes(const le_prior* prior);
+
+/* The decoding backend recorded at open; "" for NULL. Valid until le_prior_close. */
+LE_API const char* le_prior_backend(const le_prior* prior);
+
+/* Frees the handle; NULL is ignored. */
+LE_API void le_prior_close(le_prior* prior);
+
 #ifdef __cplusplus
 }  /* extern "C" */
 

@@ -1,0 +1,38 @@
+// The session behind le_ctx: one bundle opened for rendering and compositing.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bundle/drive.h"
+#include "bundle/identity.h"
+#include "bundle/manifest.h"
+#include "driver/driver_cursor.h"
+#include "paste/paste.h"
+
+struct le_ctx {
+  // Members are built in this order and destroyed in the reverse one; each step's failure unwinds
+  // the earlier ones.
+  le_ctx(const std::string& bundle, std::string modelKey, int threads, bool threadsExplicit, std::string ep);
+
+  le::Manifest manifest;
+  le::Identity identity;
+  le::Drive drive;
+  std::unique_ptr<le::Paste> paste;
+  int threads;
+  std::string ep;
+  bool threadsExplicit;
+  std::string modelKey;
+  std::unique_ptr<le::DriverCursor> cursor;
+  std::vector<uint8_t> frame;  // the session's own composited RGB frame, W x H x 3
+};
+
+namespace le {
+
+// crop x crop bytes of the member "mask_512.u8" (the name is fixed whatever the crop); bytes past
+// them are not read. Throws "mask read failed".
+std::vector<uint8_t> readPasteMask(const Manifest& manifest);
+
+}  // namespace le

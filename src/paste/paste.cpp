@@ -1,0 +1,243 @@
+#include "paste/paste.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <stdexcept>
+
+#include "pool/pool.h"
+#include "simd/simd.h"
+
+namespace le {
+namespace {
+
+constexpr size_t kGrain = 64;
+constexpr int kMaxSide = 1024;
+// Fixed-point positions are clamped so that a row part plus a column part never overflows; any
+// position this far out lies outside every crop and is skipped.
+constexpr double kFixedLimit = double(1 << 29);
+
+int32_t toFixed(double pixels) {
+  return int32_t(std::rint(std::clamp(pixels * 1024.0, -kFixedLimit, kFixedLimit)));
+}
+
+int reflect(int q, int side) {
+  q = std::abs(q);
+  return q < side ? q : 2 * side - q - 2;
+}
+
+int executorFromEnv() {
+  const char* v = std::getenv("LE_PASTE_FAST");
+  if (!v) return Paste::kLanczos8;
+  long mode = std::strtol(v, nullptr, 10);
+  return mode == 1 || mode == 2 ? int(mode) : Paste::kLanczos8;
+}
+
+// The feather weight at a source position: bilinear over the four mask bytes around it (outside
+// counts 0), rounded to a whole byte value.
+float maskAlpha(const uint8_t* mask, int side, int px, int py, const float* wu, const float* wv) {
+  auto at = [&](int x, int y) -> float {
+    return x >= 0 && y >= 0 && x < side && y < side ? float(mask[size_t(y) * side + x]) : 0.0f;
+  };
+  const float top = at(px, py) * wu[0] + at(px + 1, py) * wu[1];
+  const float bottom = at(px, py + 1) * wu[0] + at(px + 1, py + 1) * wu[1];
+  return std::nearbyint(top * wv[0] + bottom * wv[1]) / 255.0f;
+}
+
+uint8_t blend(uint8_t dst, float alpha, float colour) {
+  const float out = float(dst) * (1.0f - alpha) + alpha * colour;
+  return uint8_t(std::clamp(out, 0.0f, 255.0f));
+}
+
+void logExecutorOnce(int side, int ksize) {
+  static std::once_flag once;
+  std::call_once(once, [&] {
+    std::fprintf(stderr, "[le-paste] executor=%s (side=%d, ksize=%d, threads=%d) \xe2\x80\x94 1080p frame\n", "cpu",
+                 side, ksize, le::pool::threads());
+  });
+}
+
+}  // namespace
+
+Paste::Paste(std::vector<uint8_t> mask, int side, const Unsharp& u)
+    : side_(side), ksize_(u.ksize), padded_(side + u.ksize - 1), amount_(u.amount), mask_(std::move(mask)) {
+  if (side < 1 || mask_.size() != size_t(side) * size_t(side)) throw std::runtime_error("paste: mask size");
+  if (ksize_ % 2 == 0 || ksize_ < 1) throw std::runtime_error("paste: ksize must be odd");
+  executor_ = executorFromEnv();
+  if (const char* v = std::getenv("LE_PASTE_KSIZE")) {
+    long k = std::strtol(v, nullptr, 10);
+    if (k > 2 && k % 2 == 1 && k <= ksize_) {
+      ksize_ = int(k);
+      padded_ = side + ksize_ - 1;
+    }
+  }
+  // Mirror padding reaches ksize / 2 pixels past each edge; it needs that many pixels inside.
+  if (ksize_ / 2 >= side) throw std::runtime_error("paste: ksize too large for the crop");
+  gaussian_ = paste::gaussianTaps(ksize_, u.sigma);
+  lanczos_ = paste::lanczos8Taps();
+  bilinear_ = paste::bilinearTaps();
+  bicubic_ = paste::bicubicTaps();
+  const size_t area = size_t(side) * side, paddedArea = size_t(padded_) * padded_;
+  for (auto& plane : planes_) plane.assign(area, 0.0f);
+  crop4_.assign(area * 4, 0.0f);
+  paddedPlane_.assign(paddedArea, 0.0f);
+  horizontal_.assign(paddedArea, 0.0f);
+}
+
+void Paste::composite(const float* crop, float scale, const float* M, uint8_t* frame, int width, int height) {
+  for (int i = 0; i < 6; ++i)
+    if (!std::isfinite(M[i])) return;
+  const double det = double(M[0]) * M[4] - double(M[1]) * M[3];
+  if (det == 0 || !std::isfinite(det)) return;
+
+  float minX = INFINITY, maxX = -INFINITY, minY = INFINITY, maxY = -INFINITY;
+  const float lo = -4.0f, hi = float(side_ + 3);
+  for (float cy : {lo, hi})
+    for (float cx : {lo, hi}) {
+      const float X = M[0] * cx + M[1] * cy + M[2], Y = M[3] * cx + M[4] * cy + M[5];
+      minX = std::min(minX, X), maxX = std::max(maxX, X);
+      minY = std::min(minY, Y), maxY = std::max(maxY, Y);
+    }
+  const double fx0 = std::max(0.0, double(std::floor(minX))), fx1 = std::min(double(width - 1), double(std::ceil(maxX)));
+  const double fy0 = std::max(0.0, double(std::floor(minY))), fy1 = std::min(double(height - 1), double(std::ceil(maxY)));
+  if (fx1 < fx0 || fy1 < fy0) return;
+  const int x0 = int(fx0), x1 = int(fx1), y0 = int(fy0), y1 = int(fy1);
+
+  const double dudX = M[4] / det, dvdX = -M[3] / det, dudY = -M[1] / det, dvdY = M[0] / det;
+  const double uBase = -(M[2] * M[4] / det + M[5] * (-M[1] / det));
+  const double vBase = -(M[2] * (-M[3] / det) + M[5] * M[0] / det);
+
+  const size_t columns = size_t(x1 - x0 + 1);
+  if (colU_.size() < columns) {
+    colU_.resize(columns);
+    colV_.resize(columns);
+  }
+  for (int X = x0; X <= x1; ++X) {
+    colU_[size_t(X - x0)] = toFixed(X * dudX);
+    colV_[size_t(X - x0)] = toFixed(X * dvdX);
+  }
+
+  logExecutorOnce(side_, ksize_);
+  fillPlanes(crop, scale);
+  for (auto& plane : planes_) unsharpPlane(plane);
+  compositeTail(frame, width, x0, x1, y0, dudY, dvdY, uBase, vBase, y1);
+}
+
+void Paste::fillPlanes(const float* crop, float scale) {
+  const size_t area = size_t(side_) * side_;
+  for (size_t c = 0; c < 3; ++c) {
+    const float* src = crop + c * area;
+    float* dst = planes_[c].data();
+    for (size_t i = 0; i < area; ++i) dst[i] = scale * src[i];
+  }
+}
+
+void Paste::unsharpPlane(std::vector<float>& plane) {
+  const int side = side_, padded = padded_, ksize = ksize_, r = ksize / 2;
+  float* pad = paddedPlane_.data();
+  float* h = horizontal_.data();
+  const float* src = plane.data();
+  const float* kernel = gaussian_.data();
+
+  pool::parallelRange(size_t(padded), kGrain, [&](size_t b, size_t e) {
+    for (size_t i = b; i < e; ++i) {
+      const float* row = src + size_t(reflect(int(i) - r, side)) * side;
+      float* out = pad + i * padded;
+      for (int k = 0; k < padded; ++k) out[k] = row[reflect(k - r, side)];
+    }
+  });
+
+  const size_t flat = size_t(padded) * padded - size_t(ksize) + 1;
+  pool::parallelRange(flat, kGrain, [&](size_t b, size_t e) {
+    for (size_t t = b; t < e; ++t) {
+      float sum = 0.0f;
+      for (int i = 0; i < ksize; ++i) sum += kernel[i] * pad[t + size_t(i)];
+      h[t] = sum;
+    }
+  });
+
+  if (side > kMaxSide) throw std::runtime_error("paste: side > 1024");
+  const float amount = amount_;
+  float* dst = plane.data();
+  pool::parallelRange(size_t(side), kGrain, [&](size_t b, size_t e) {
+    float blur[kMaxSide];
+    for (size_t y = b; y < e; ++y) {
+      for (int x = 0; x < side; ++x) {
+        float sum = 0.0f;
+        for (int i = 0; i < ksize; ++i) sum += kernel[i] * h[(y + size_t(i)) * padded + size_t(x)];
+        blur[x] = sum;
+      }
+      float* row = dst + y * side;
+      for (int x = 0; x < side; ++x) row[x] = std::clamp((1.0f + amount) * row[x] - amount * blur[x], 0.0f, 255.0f);
+    }
+  });
+}
+
+void Paste::compositeTail(uint8_t* frame, int width, int x0, int x1, int y0, double dudY, double dvdY,
+                          double uBase, double vBase, int y1) {
+  if (executor_ == kLanczos8) warpLanczos(frame, width, x0, x1, y0, y1, dudY, dvdY, uBase, vBase);
+  else warpSeparable(frame, width, x0, x1, y0, y1, dudY, dvdY, uBase, vBase);
+}
+
+void Paste::warpLanczos(uint8_t* frame, int width, int x0, int x1, int y0, int y1, double dudY, double dvdY,
+                        double uBase, double vBase) {
+  const size_t side = size_t(side_);
+  pool::parallelRange(side, kGrain, [&](size_t b, size_t e) {
+    for (size_t i = b * side; i < e * side; ++i) {
+      crop4_[4 * i + 0] = planes_[0][i];
+      crop4_[4 * i + 1] = planes_[1][i];
+      crop4_[4 * i + 2] = planes_[2][i];
+      crop4_[4 * i + 3] = 0.0f;
+    }
+  });
+  pool::parallelRange(size_t(y1 - y0 + 1), kGrain, [&](size_t b, size_t e) {
+    for (size_t r = b; r < e; ++r) {
+      const int Y = y0 + int(r);
+      const int32_t rowU = toFixed(Y * dudY + uBase) + 16, rowV = toFixed(Y * dvdY + vBase) + 16;
+      simd::pasteLanczos8Row(crop4_.data(), side_, mask_.data(), lanczos_.data(), bilinear_.data(), colU_.data(),
+                             colV_.data(), rowU, rowV, x0, x1, frame + size_t(Y) * size_t(width) * 3);
+    }
+  });
+}
+
+void Paste::warpSeparable(uint8_t* frame, int width, int x0, int x1, int y0, int y1, double dudY, double dvdY,
+                          double uBase, double vBase) {
+  const int side = side_;
+  const bool cubic = executor_ == kBicubic;
+  pool::parallelRange(size_t(y1 - y0 + 1), kGrain, [&](size_t b, size_t e) {
+    for (size_t r = b; r < e; ++r) {
+      const int Y = y0 + int(r);
+      const int32_t rowU = toFixed(Y * dudY + uBase) + 16, rowV = toFixed(Y * dvdY + vBase) + 16;
+      uint8_t* row = frame + size_t(Y) * size_t(width) * 3;
+      for (int X = x0; X <= x1; ++X) {
+        const int32_t u = rowU + colU_[size_t(X - x0)], v = rowV + colV_[size_t(X - x0)];
+        const int px = u >> 10, py = v >> 10, fu = (u >> 5) & 31, fv = (v >> 5) & 31;
+        if (u < -1024 || v < -1024 || px >= side || py >= side) continue;
+        const float alpha = maskAlpha(mask_.data(), side, px, py, &bilinear_[size_t(fu) * 2], &bilinear_[size_t(fv) * 2]);
+        if (alpha <= 0) continue;
+        const int taps = cubic ? 4 : 2, first = cubic ? -1 : 0;
+        const float* wu = cubic ? &bicubic_[size_t(fu) * 4] : &bilinear_[size_t(fu) * 2];
+        const float* wv = cubic ? &bicubic_[size_t(fv) * 4] : &bilinear_[size_t(fv) * 2];
+        for (int c = 0; c < 3; ++c) {
+          const float* plane = planes_[size_t(c)].data();
+          float colour = 0.0f;
+          for (int j = 0; j < taps; ++j) {
+            const int sy = py + first + j;
+            if (sy < 0 || sy >= side) continue;
+            float across = 0.0f;
+            for (int i = 0; i < taps; ++i) {
+              const int sx = px + first + i;
+              if (sx >= 0 && sx < side) across += wu[i] * plane[size_t(sy) * side + sx];
+            }
+            colour += wv[j] * across;
+          }
+          row[3 * X + c] = blend(row[3 * X + c], alpha, colour);
+        }
+      }
+    }
+  });
+}
+
+}  // namespace le

@@ -1,0 +1,72 @@
+// Puts a rendered face crop back into a full RGB24 frame: unsharp mask, inverse warp through the
+// frame's 2x3 paste transform with 8x8 Lanczos (or bicubic / bilinear) resampling, and a blend
+// through the feathered mask, in place. CPU only; loops run on the calling thread's worker pool.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "paste/paste_taps.h"
+
+namespace le {
+
+struct Unsharp {
+  float amount = 1.3f;
+  float sigma = 2.0f;
+  int ksize = 13;  // odd
+};
+
+class Paste {
+ public:
+  enum Executor { kLanczos8 = 0, kBicubic = 1, kBilinear = 2 };
+
+  // mask: side x side bytes, 0 keeps the frame, 255 takes the crop. Reads LE_PASTE_FAST (executor)
+  // and LE_PASTE_KSIZE (a narrower odd kernel). Throws "paste: mask size" / "paste: ksize must be
+  // odd" / "paste: ksize too large for the crop".
+  Paste(std::vector<uint8_t> mask, int side, const Unsharp& u);
+  Paste(const Paste&) = delete;
+  Paste& operator=(const Paste&) = delete;
+
+  // Pastes one crop (three planes R, G, B of side x side floats, multiplied by scale) into frame
+  // (width x height RGB24) through M, the 2x3 map from crop pixel to frame pixel. A singular or
+  // non-finite M, or a box outside the frame, leaves the frame untouched. Throws
+  // "paste: side > 1024" before writing any frame byte. One call at a time per object.
+  void composite(const float* crop, float scale, const float* M, uint8_t* frame, int width, int height);
+
+  // The steps of composite, exposed for tests and benchmarks.
+  void fillPlanes(const float* crop, float scale);
+  void unsharpPlane(std::vector<float>& plane);
+  void compositeTail(uint8_t* frame, int width, int x0, int x1, int y0, double dudY, double dvdY, double uBase,
+                     double vBase, int y1);
+
+  int side() const { return side_; }
+  int ksize() const { return ksize_; }
+  int padded() const { return padded_; }
+  int executor() const { return executor_; }
+
+ private:
+  void warpLanczos(uint8_t* frame, int width, int x0, int x1, int y0, int y1, double dudY, double dvdY,
+                   double uBase, double vBase);
+  void warpSeparable(uint8_t* frame, int width, int x0, int x1, int y0, int y1, double dudY, double dvdY,
+                     double uBase, double vBase);
+
+  int side_;
+  int ksize_;
+  int padded_;
+  float amount_;
+  int executor_ = kLanczos8;
+  std::vector<uint8_t> mask_;
+  std::vector<float> gaussian_;
+  std::array<float, paste::kPhases * 8> lanczos_;
+  std::array<float, paste::kPhases * 2> bilinear_;
+  std::array<float, paste::kPhases * 4> bicubic_;
+  std::array<std::vector<float>, 3> planes_;
+  std::vector<float> paddedPlane_;
+  std::vector<float> horizontal_;
+  std::vector<float> crop4_;
+  std::vector<int32_t> colU_;
+  std::vector<int32_t> colV_;
+};
+
+}  // namespace le

@@ -1,0 +1,168 @@
+// Sessions and prior rows as a host sees them, on baked bundles.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "core/session.h"
+#include "le/le.h"
+#include "pool/pool.h"
+#include "support/temp_dir.h"
+
+using le::test::TempDir;
+using le::test::writeFile;
+
+namespace {
+
+std::string fixture(const std::string& name) { return std::string(LE_TEST_FIXTURES) + "/" + name; }
+
+// A private copy of a baked bundle that a test may damage.
+std::string copyOf(const std::string& name, const TempDir& dir) {
+  std::string to = dir / name;
+  std::filesystem::copy(fixture(name), to, std::filesystem::copy_options::recursive);
+  return to;
+}
+
+std::string createError(const std::string& bundle) {
+  testing::internal::CaptureStderr();
+  le_ctx* ctx = le_create(bundle.c_str(), "b1", 0, nullptr);
+  testing::internal::GetCapturedStderr();
+  le_destroy(ctx);
+  return ctx ? "" : le_last_error();
+}
+
+}  // namespace
+
+class SessionOpens : public testing::TestWithParam<const char*> {};
+
+TEST_P(SessionOpens, EveryBundleFormGivesTheSameDimensions) {
+  testing::internal::CaptureStderr();
+  le_ctx* ctx = le_create(fixture(GetParam()).c_str(), "b1", 0, nullptr);
+  testing::internal::GetCapturedStderr();
+  ASSERT_NE(ctx, nullptr) << le_last_error();
+  EXPECT_STREQ(le_last_error(), "");
+  EXPECT_EQ(le_nt(ctx), 12);
+  EXPECT_EQ(le_width(ctx), 160);
+  EXPECT_EQ(le_height(ctx), 120);
+  EXPECT_EQ(le_crop(ctx), 64);
+  EXPECT_EQ(le_drive_frames(ctx), 8);
+  le_destroy(ctx);
+}
+
+INSTANTIATE_TEST_SUITE_P(Forms, SessionOpens,
+                         testing::Values("test", "test-descriptive", "test-imx.imx", "test-imx", "test-mp4-only",
+                                         "test-hevc-prior", "test-featsynth", "test-manifest-aliases"));
+
+TEST(Session, ArgumentsThreadsAndExecutionProvider) {
+  EXPECT_EQ(le_create(fixture("test").c_str(), nullptr, 0, nullptr), nullptr);
+  EXPECT_STREQ(le_last_error(), "le_create: NULL bundle_dir/model_key");
+  EXPECT_EQ(le_create(nullptr, "b1", 0, nullptr), nullptr);
+  EXPECT_STREQ(le_last_error(), "le_create: NULL bundle_dir/model_key");
+
+  le_ctx* dflt = le_create(fixture("test").c_str(), "b1", 0, nullptr);
+  ASSERT_NE(dflt, nullptr);
+  EXPECT_STREQ(le_last_error(), "");
+  EXPECT_EQ(dflt->threads, le::pool::threads());
+  EXPECT_FALSE(dflt->threadsExplicit);
+  EXPECT_EQ(dflt->ep, "");
+  EXPECT_EQ(dflt->modelKey, "b1");
+  EXPECT_EQ(dflt->frame.size(), 160u * 120u * 3u);
+  le_ctx* three = le_create(fixture("test").c_str(), "b4", 3, "cpu");
+  ASSERT_NE(three, nullptr);
+  EXPECT_EQ(three->threads, 3);
+  EXPECT_TRUE(three->threadsExplicit);
+  EXPECT_EQ(three->ep, "cpu");
+  le_destroy(three);
+  le_destroy(dflt);
+
+  EXPECT_EQ(le_nt(nullptr), 0);
+  EXPECT_EQ(le_width(nullptr), 0);
+  EXPECT_EQ(le_height(nullptr), 0);
+  EXPECT_EQ(le_crop(nullptr), 0);
+  EXPECT_EQ(le_drive_frames(nullptr), 0);
+  le_destroy(nullptr);
+}
+
+TEST(Session, LoadFailuresReachTheHostAsText) {
+  EXPECT_EQ(createError("/nonexistent"), "le_create: cannot open /nonexistent/manifest.json");
+  const std::string noPrior = fixture("test-no-prior");
+  EXPECT_EQ(createError(noPrior),
+            "le_create: this bundle carries neither P.f16 nor fs_red.f16, and its manifest names no P_hevc member "
+            "to play one from \xe2\x80\x94 the renderer has no warp prior and le::Identity would hand it a null "
+            "pointer. REFUSING to create a session.");
+  EXPECT_EQ(createError(fixture("test-no-stamp")).rfind("le_create: " + fixture("test-no-stamp") +
+                                                           "/manifest.json declares no paste-space stamp",
+                                                       0),
+            0u);
+  // The error of a failed creation is cleared by the next successful one.
+  le_ctx* ok = le_create(fixture("test").c_str(), "b1", 0, nullptr);
+  EXPECT_STREQ(le_last_error(), "");
+  le_destroy(ok);
+}
+
+TEST(Session, PasteMaskMustHoldCropSquaredBytes) {
+  TempDir dir;
+  std::string bundle = copyOf("test", dir);
+  writeFile(bundle + "/mask_512.u8", std::string(64 * 64 - 1, '\xff'));
+  EXPECT_EQ(createError(bundle), "le_create: mask read failed");
+  writeFile(bundle + "/mask_512.u8", std::string(64 * 64 + 1, '\xff'));
+  EXPECT_EQ(createError(bundle), "");
+  std::filesystem::remove(bundle + "/mask_512.u8");
+  EXPECT_EQ(createError(bundle), "le_create: mask read failed");
+}
+
+TEST(Session, DrivingTableErrorsFailCreation) {
+  TempDir dir;
+  std::string bundle = copyOf("test", dir);
+  writeFile(bundle + "/drive/si.i32", std::string(8 * 4, '\x7f'));
+  EXPECT_EQ(createError(bundle), "le_create: drive: si out of range");
+}
+
+// Run under AddressSanitizer, this finds anything a creation leaves behind, failed or not.
+TEST(Session, HundredCreateDestroyCyclesIncludingFailures) {
+  TempDir dir;
+  std::string broken = copyOf("test", dir);
+  writeFile(broken + "/mask_512.u8", "short");
+  const std::string good = fixture("test"), prior = fixture("test-hevc-prior");
+  for (int i = 0; i < 100; ++i) {
+    const std::string& bundle = i % 3 == 0 ? good : i % 3 == 1 ? prior : broken;
+    le_ctx* ctx = le_create(bundle.c_str(), "b1", 1, nullptr);
+    EXPECT_EQ(ctx != nullptr, i % 3 != 2) << i << " " << le_last_error();
+    le_destroy(ctx);
+  }
+}
+
+TEST(Prior, RowsOfAPlayedPrior) {
+  EXPECT_EQ(le_prior_open(nullptr, 2, 2), nullptr);
+  EXPECT_STREQ(le_last_error(), "le_prior_open: NULL bundle_dir");
+  EXPECT_STREQ(le_prior_backend(nullptr), "");
+  EXPECT_EQ(le_prior_row_bytes(nullptr), 0u);
+  le_prior_close(nullptr);
+
+  le_prior* prior = le_prior_open(fixture("test-hevc-prior").c_str(), 0, -5);
+  ASSERT_NE(prior, nullptr) << le_last_error();
+  const size_t bytes = le_prior_row_bytes(prior);
+  EXPECT_EQ(bytes, 64u * 64u * 3u * 2u);
+  EXPECT_STRNE(le_prior_backend(prior), "");
+
+  std::vector<uint8_t> row(bytes, 0xAB);
+  EXPECT_EQ(le_prior_row(prior, 3, row.data(), bytes - 1), 0);
+  EXPECT_EQ(std::string(le_last_error()),
+            "le_prior_row: cap " + std::to_string(bytes - 1) + " < row bytes " + std::to_string(bytes));
+  EXPECT_EQ(row, std::vector<uint8_t>(bytes, 0xAB));
+  EXPECT_EQ(le_prior_row(prior, 3, nullptr, bytes), 0);
+  EXPECT_STREQ(le_last_error(), "le_prior_row: NULL prior/out");
+
+  EXPECT_EQ(le_prior_row(prior, 3, row.data(), bytes), 1);
+  EXPECT_STREQ(le_last_error(), "");
+  EXPECT_NE(row, std::vector<uint8_t>(bytes, 0xAB));
+  EXPECT_EQ(le_prior_row(prior, 99, row.data(), bytes), 0);
+  EXPECT_EQ(std::string(le_last_error()).rfind("le_prior_row: le_driver: seek(99) outside [0,12)", 0), 0u)
+      << le_last_error();
+  EXPECT_EQ(le_prior_row(prior, 0, row.data(), bytes), 1);  // still usable after a failure
+  le_prior_close(prior);
+
+  EXPECT_EQ(le_prior_open(fixture("test-no-prior").c_str(), 2, 2), nullptr);
+  EXPECT_EQ(std::string(le_last_error()).rfind("le_prior_open: ", 0), 0u);
+}

@@ -1,0 +1,135 @@
+// Runs the fuzz target without libFuzzer (g++ has none): over the files named on the command line,
+// or over a seed corpus of emitted models and seeded mutations of it.
+//   le_onnx_fuzz_replay FILE...                     replay inputs (for example a libFuzzer finding)
+//   le_onnx_fuzz_replay [--runs N] [--seed S] [--corpus-out DIR]
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "render/onnx_emitter.h"
+#include "render/onnx_reader.h"
+#include "render/onnx_tensor_reader.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
+
+namespace {
+
+using le::GsBytes;
+
+GsBytes modelOf(const GsBytes& graph, bool importZentrova) {
+  GsBytes model, opset;
+  le::gsPutVarintField(model, 1, 8);
+  le::gsPutBytes(model, 2, std::string("le-fuzz"));
+  le::gsPutBytes(model, le::kModelGraph, graph);
+  le::gsPutVarintField(opset, 2, 18);
+  le::gsPutBytes(model, le::kModelOpsetImport, opset);
+  if (importZentrova) {
+    opset.clear();
+    le::gsPutBytes(opset, 1, std::string("com.zentrova"));
+    le::gsPutVarintField(opset, 2, 1);
+    le::gsPutBytes(model, le::kModelOpsetImport, opset);
+  }
+  return model;
+}
+
+std::vector<GsBytes> seedCorpus() {
+  const int64_t x[] = {1, 3, 8, 8}, grid[] = {1, 8, 8, 2}, dyn[] = {1, -1, 8, 0};
+  std::vector<GsBytes> seeds;
+
+  GsBytes attrs, graph;
+  le::hcAttrS(attrs, "mode", "bilinear");
+  le::hcAttrS(attrs, "padding_mode", "border");
+  le::hcAttrI(attrs, "align_corners", 0);
+  le::hcNode(graph, "GridSample", {"P_rgb", "grid"}, "rgb", "warp", attrs);
+  le::gsPutTensorValueInfo(graph, le::kGraphInput, "P_rgb", x, 4);
+  le::gsPutTensorValueInfo(graph, le::kGraphInput, "grid", grid, 4);
+  le::gsPutTensorValueInfo(graph, le::kGraphOutput, "rgb", x, 4);
+  seeds.push_back(modelOf(graph, false));
+
+  GsBytes baked, none;
+  le::hcNode(baked, "GridSampleFast", {"X", "grid"}, "Y", "baked", none, "com.zentrova");
+  le::hcNode(baked, "GridSample", {"Y", "grid"}, "Z", "std", attrs);
+  le::gsPutTensorValueInfo(baked, le::kGraphValueInfo, "Y", dyn, 4);
+  seeds.push_back(modelOf(baked, true));
+
+  GsBytes resizeAttrs, head;
+  const int64_t axes[] = {2, 3};
+  const float scales[] = {1.f, 1.f, 2.f, 2.f};
+  le::hcAttrS(resizeAttrs, "mode", "cubic");
+  le::hcAttrS(resizeAttrs, "coordinate_transformation_mode", "half_pixel");
+  le::hcAttrIs(resizeAttrs, "axes", axes, 2);
+  le::hcAttrI(resizeAttrs, "exclude_outside", 1);
+  le::hcInit(head, "scales", le::kTensorFloat, {4}, scales, sizeof scales);
+  le::hcNode(head, "Relu", {"t"}, "u", "reads_before", none);
+  le::hcNode(head, "Resize", {"P_rgb", "", "scales"}, "t", "head", resizeAttrs);
+  le::gsPutTensorValueInfo(head, le::kGraphInput, "P_rgb", x, 4);
+  seeds.push_back(modelOf(head, false));
+  return seeds;
+}
+
+GsBytes mutate(const GsBytes& seed, std::mt19937& rng) {
+  GsBytes m = seed;
+  const int edits = 1 + static_cast<int>(rng() % 4);
+  for (int e = 0; e < edits && !m.empty(); ++e) {
+    const size_t at = rng() % m.size();
+    switch (rng() % 5) {
+      case 0: m[at] = static_cast<uint8_t>(rng()); break;
+      case 1: m[at] ^= static_cast<uint8_t>(1u << (rng() % 8)); break;
+      case 2: m.resize(at); break;
+      case 3: m.insert(m.begin() + static_cast<long>(at), static_cast<uint8_t>(rng())); break;
+      default: m[at] = 0xff; break;
+    }
+  }
+  return m;
+}
+
+int replayFiles(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    std::ifstream in(argv[i], std::ios::binary);
+    if (!in) {
+      std::fprintf(stderr, "le_onnx_fuzz_replay: cannot open %s\n", argv[i]);
+      return 1;
+    }
+    const GsBytes bytes((std::istreambuf_iterator<char>(in)), {});
+    LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
+  }
+  std::printf("replayed %d input(s)\n", argc - 1);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc > 1 && std::strncmp(argv[1], "--", 2) != 0) return replayFiles(argc, argv);
+  long runs = 200000;
+  unsigned seed = 1;
+  std::string corpusOut;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    if (!std::strcmp(argv[i], "--runs")) runs = std::atol(argv[i + 1]);
+    else if (!std::strcmp(argv[i], "--seed")) seed = static_cast<unsigned>(std::atol(argv[i + 1]));
+    else if (!std::strcmp(argv[i], "--corpus-out")) corpusOut = argv[i + 1];
+  }
+  const std::vector<GsBytes> seeds = seedCorpus();
+  if (!corpusOut.empty()) {
+    std::filesystem::create_directories(corpusOut);
+    for (size_t i = 0; i < seeds.size(); ++i) {
+      std::ofstream out(std::filesystem::path(corpusOut) / ("seed" + std::to_string(i) + ".onnx"), std::ios::binary);
+      out.write(reinterpret_cast<const char*>(seeds[i].data()), static_cast<std::streamsize>(seeds[i].size()));
+    }
+  }
+  for (const GsBytes& s : seeds) LLVMFuzzerTestOneInput(s.data(), s.size());
+  std::mt19937 rng(seed);
+  for (long r = 0; r < runs; ++r) {
+    const GsBytes m = mutate(seeds[static_cast<size_t>(r) % seeds.size()], rng);
+    LLVMFuzzerTestOneInput(m.data(), m.size());
+  }
+  std::printf("%ld mutated input(s) over %zu seed(s): no finding\n", runs, seeds.size());
+  return 0;
+}

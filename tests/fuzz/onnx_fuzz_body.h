@@ -1,0 +1,77 @@
+// One fuzz input through every reader of the ONNX toolkit and the rewrites built on it. Shared by
+// the libFuzzer target, its replay driver and the in-suite mutation loop.
+#pragma once
+
+#include <cstdint>
+#include <cstdlib>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "render/gridsample_rewrite.h"
+#include "render/gs_rebuild.h"
+#include "render/gs_topo_check.h"
+#include "render/onnx_reader.h"
+#include "render/onnx_tensor_reader.h"
+#include "render/resize_attrs.h"
+
+namespace le::fuzz {
+
+inline bool isReaderRefusal(const std::string& text) {
+  return text == "onnx: bad varint" || text == "onnx: truncated" || text == "onnx: bad wire type";
+}
+
+// Returns "" when the bytes were read, else the refusal text. Aborts on a broken invariant:
+// rebuilding is idempotent, and what a rewrite produces reads back.
+inline std::string onnxFuzzOne(const uint8_t* data, size_t size) {
+  const GsBytes model(data, data + size);
+  try {
+    std::vector<GsNodeInfo> nodes;
+    std::set<std::string> initializers, inputs;
+    gsReadGraph(gsGraphOf(gsSliceOf(model)), nodes, initializers, inputs);
+    for (const GsNodeInfo& node : nodes) {
+      GsReader reader(node.raw);
+      GsField f;
+      reader.next(f);
+      hcReadAttrs(f.payload);
+      gsIsRewritableGridSample(f.payload);
+      const GsSlice tensor = hcConstValue(f.payload);
+      std::vector<int64_t> dims;
+      std::vector<float> values;
+      hcTensorDims(tensor, dims);
+      hcTensorFloats(tensor, values);
+      hcPayload(tensor);
+    }
+    graphHasBakedGridSampleFast(model);
+    gsTopoSelfCheck(model);
+
+    GsBytes once, twice;
+    gsRebuild(model, GsGraphEdit{}, once);
+    gsRebuild(once, GsGraphEdit{}, twice);
+    if (once != twice) std::abort();
+
+    GsGraphEdit edit;
+    edit.dropNode.assign(nodes.size(), false);
+    for (size_t i = 0; i < nodes.size(); i += 2) edit.dropNode[i] = true;
+    edit.dropPrgbInput = true;
+    edit.dropAllOutputs = true;
+    edit.valueInfoName = nodes.empty() || nodes[0].outputs.empty() ? "y" : nodes[0].outputs[0];
+    edit.valueInfoDims = {1, -1, 4};
+    edit.valueInfoField = kGraphOutput;
+    gsRebuild(model, edit, once);
+    nodes.clear();
+    gsReadGraph(gsGraphOf(gsSliceOf(once)), nodes, initializers, inputs);
+
+    GsBytes rewritten = model;
+    if (rewriteGridSampleToFast(rewritten) > 0) {
+      if (!graphHasBakedGridSampleFast(rewritten)) std::abort();
+      if (rewriteGridSampleToFast(rewritten) != 0) std::abort();
+    }
+  } catch (const std::runtime_error& e) {
+    return e.what();
+  }
+  return "";
+}
+
+}  // namespace le::fuzz

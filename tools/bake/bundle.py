@@ -1,0 +1,117 @@
+"""One bake: every member of an identity bundle, written under one directory, then self-checked."""
+
+import os
+import shutil
+
+import numpy as np
+import onnx
+
+import checks
+import director
+import drive
+import driver
+import identity
+import imx
+import keypoints
+import manifest
+import names
+import person
+
+
+class Person:
+    """Everything drawn from the seed: colours, idle motion, keypoints and paste transforms, and
+    the generators of the features' projections and the director's weights."""
+
+    def __init__(self, cfg):
+        seeds = np.random.SeedSequence(cfg.seed).spawn(4)
+        self.features_rng, self.director_rng = (np.random.default_rng(s) for s in seeds[2:])
+        self.pal = person.palette(np.random.default_rng(seeds[0]))
+        self.poses = keypoints.idle_poses(cfg.NT, np.random.default_rng(seeds[1]))
+        self.kps = keypoints.idle_keypoints(self.poses)
+        self.M = identity.paste_transforms(cfg, self.poses)
+
+    @staticmethod
+    def director_rng_of(seed):
+        """The director weights' generator of a seed, without drawing the person."""
+        return np.random.default_rng(np.random.SeedSequence(seed).spawn(4)[3])
+
+
+def _fresh_dir(out):
+    if os.path.lexists(out):
+        if os.path.isdir(out) and not os.path.islink(out) and (
+                not os.listdir(out) or os.path.isfile(os.path.join(out, "manifest.json"))):
+            shutil.rmtree(out)
+        else:
+            raise RuntimeError("le-bake: %s exists and is not a bundle; refusing to replace it" % out)
+    os.makedirs(out)
+
+
+def _save(root, cfg, name, data):
+    path = os.path.join(root, names.member(name, cfg.names))
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    if isinstance(data, (bytes, str)):
+        with open(path, "wb") as f:
+            f.write(data.encode() if isinstance(data, str) else data)
+    else:
+        np.ascontiguousarray(data).tofile(path)
+    return path
+
+
+def directors(cfg, weights):
+    rows = None if cfg.has("kp-dynamic") else cfg.kp_rows
+    for batch in (1, 4):
+        model = director.build(cfg.crop, None if cfg.has("batch-dynamic") else batch, weights,
+                               rows=rows, featsynth=cfg.has("featsynth"), gs_fast=cfg.has("gs-fast"),
+                               two_concat=cfg.has("two-concat"), gs_zeros=cfg.has("gs-zeros"))
+        yield "model_b%d.onnx" % batch, model
+
+
+def bake(cfg, out, imx_tool=None):
+    """Bakes the bundle into out (replacing an earlier bake there). With imx_tool, also packs
+    out + ".imx". Returns the container path or None."""
+    _fresh_dir(out)
+    who = Person(cfg)
+    P = identity.source_crops(cfg, who.kps, who.poses, who.M, who.pal)
+    if cfg.raw_prior:
+        _save(out, cfg, "P.f16", P.astype("<f2"))
+    if cfg.hevc_prior:
+        path = os.path.join(out, names.member("P_hevc.mov", cfg.names))
+        driver.write_hevc_prior(P, path, cfg.fps,
+                                "yuv420p" if cfg.has("prior-yuv420") else "yuv444p")
+    _save(out, cfg, "pooled64.f16", identity.pooled_features(P, who.features_rng).astype("<f2"))
+    if cfg.has("featsynth"):
+        _save(out, cfg, "fs_red.f16", identity.fs_red_features(P, who.features_rng).astype("<f2"))
+    M, msrc = who.M, (cfg.W, cfg.H)
+    if cfg.has("msrc-2x"):
+        M, msrc = M * 2.0, (2 * cfg.W, 2 * cfg.H)
+    _save(out, cfg, "M.f32", M.reshape(cfg.NT, 6).astype("<f4"))
+    _save(out, cfg, "mask_512.u8", identity.paste_mask(cfg.crop))
+
+    xs, xd, si = drive.idle_loop(who.kps, cfg.frames)
+    _save(out, cfg, "drive/xs.f32", xs.astype("<f4"))
+    _save(out, cfg, "drive/xd.f32", xd.astype("<f4"))
+    _save(out, cfg, "drive/si.i32", si.astype("<i4"))
+    _save(out, cfg, "xs_target.bin", drive.target_keypoints(who.kps).astype("<f4"))
+
+    count = cfg.NT - 2 if cfg.has("short-driver") else cfg.NT
+    width = cfg.W - 32 if cfg.has("wrong-size-driver") else cfg.W
+    frames = driver.render_frames(cfg, who.kps, who.poses, who.M, who.pal, count, width)
+    if not cfg.has("mp4-only"):
+        driver.write_jpegs(frames, os.path.join(out, "target_frames"))
+    driver.write_h264(frames, os.path.join(out, "target_frames.mp4"), cfg.fps)
+
+    weights = director.director_weights(who.director_rng)
+    for name, model in directors(cfg, weights):
+        _save(out, cfg, name, model.SerializeToString())
+
+    m = manifest.manifest(cfg, None if cfg.has("no-stamp") else msrc,
+                          "P_hevc.mov" if cfg.hevc_prior else None)
+    _save(out, cfg, "manifest.json", manifest.dumps(m))
+    checks.verify(out, cfg, count)
+    return imx.pack(out, imx_tool) if imx_tool else None
+
+
+def director_weights_of(model):
+    """The head weights held by a baked director (for the numpy reference)."""
+    inits = {t.name: onnx.numpy_helper.to_array(t) for t in model.graph.initializer}
+    return {k: inits["/head/" + k] for k in ("wp", "bp", "w1", "b1", "w2", "b2")}

@@ -1,0 +1,68 @@
+#!/usr/bin/python3
+"""Bakes the test suite's fixture bundles in one process (the build runs this once per change of
+the baker):  fixtures.py --out DIR [--imx-tool PATH]
+
+DIR/<name> for every entry of FIXTURES, DIR/test-imx.imx when le-imx is given, DIR/director-ref/
+<name> reference cases of the runnable m4b directors, DIR/director-512 (the demo preset's two
+director graphs alone, for benchmarks), and DIR/.baked last, naming what was baked."""
+
+import argparse
+import os
+import sys
+import time
+
+sys.dont_write_bytecode = True
+sys.path.insert(0, os.path.dirname(os.path.realpath(__file__)))
+
+import bundle      # noqa: E402
+import director    # noqa: E402
+import presets     # noqa: E402
+import reference   # noqa: E402
+
+# Fixture name -> (names scheme, variants), all on the test preset with seed 1.
+FIXTURES = {
+    "test": ("welded", ()),
+    "test-descriptive": ("descriptive", ()),
+    "test-imx": ("welded", ()),
+    "test-crop128": ("welded", ("crop128",)),
+}
+FIXTURES.update({"test-" + v: ("welded", (v,)) for v in presets.VARIANTS if v != "crop128"})
+# Directors the numpy reference models exactly (border padding, no custom op, P_rgb input).
+REFERENCED = ("test", "test-crop128", "test-two-concat", "test-kp-dynamic", "test-batch-dynamic")
+
+
+def main(argv):
+    ap = argparse.ArgumentParser(prog="fixtures.py")
+    ap.add_argument("--out", required=True)
+    ap.add_argument("--imx-tool", default=None)
+    args = ap.parse_args(argv)
+    start = time.monotonic()
+    os.makedirs(args.out, exist_ok=True)
+    stamp = os.path.join(args.out, ".baked")
+    if os.path.exists(stamp):
+        os.remove(stamp)
+    baked = []
+    for name, (scheme, variants) in FIXTURES.items():
+        if name == "test-imx" and not args.imx_tool:
+            continue
+        cfg = presets.make_config("test", 1, scheme, variants)
+        out = os.path.join(args.out, name)
+        bundle.bake(cfg, out, args.imx_tool if name == "test-imx" else None)
+        baked.append(name)
+    demo = os.path.join(args.out, "director-512")
+    os.makedirs(demo, exist_ok=True)
+    for name, model in bundle.directors(presets.make_config("demo"), director.director_weights(
+            bundle.Person.director_rng_of(1))):
+        with open(os.path.join(demo, name), "wb") as f:
+            f.write(model.SerializeToString())
+    for name in REFERENCED:
+        reference.write(os.path.join(args.out, name), os.path.join(args.out, "director-ref", name))
+    with open(stamp, "w") as f:
+        f.write("\n".join(baked) + "\n")
+    print("le-bake fixtures: %d bundles in %s (%.1f s)" % (len(baked), args.out,
+                                                          time.monotonic() - start))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))

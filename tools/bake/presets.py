@@ -1,0 +1,89 @@
+"""Presets and variants: everything a bake depends on, in one immutable record."""
+
+from dataclasses import dataclass, field, replace
+
+PRESETS = {
+    # crop, canvas W x H, NT driver frames, drive-table steps, crop-to-frame scale, face centre.
+    "test": dict(crop=64, W=160, H=120, NT=12, frames=8, scale=1.3, centre=(80.0, 52.0), fps=25),
+    "demo": dict(crop=512, W=1280, H=720, NT=100, frames=100, scale=1.25, centre=(640.0, 330.0),
+                 fps=25),
+}
+
+# Variant name -> one-line meaning (the README lists the same table).
+VARIANTS = {
+    "crop128": "crop 128 instead of the preset's crop (the canvas grows with it)",
+    "featsynth": "FeatSynth director (fs_red, pooled, kd, ks) and the fs_red.f16 member",
+    "kp22": "director keypoint inputs of 22 rows",
+    "kp20": "director keypoint inputs of 20 rows",
+    "kp-dynamic": "director keypoint inputs with a dynamic row count",
+    "batch-dynamic": "director with a dynamic batch dimension",
+    "gs-fast": "director with com.zentrova GridSampleFast baked in place of GridSample",
+    "two-concat": "director whose source cone has two Concat nodes reading P_rgb",
+    "gs-zeros": "director GridSample with zeros padding",
+    "hevc-prior": "no P.f16; the prior is played from P_hevc.mov (HEVC yuv444p)",
+    "with-hevc": "P_hevc.mov (HEVC yuv444p) written beside P.f16",
+    "prior-yuv420": "like hevc-prior, but the prior movie is encoded yuv420p",
+    "no-prior": "neither P.f16 nor P_hevc.mov",
+    "short-driver": "driver video (JPEG directory and movie) two frames shorter than NT",
+    "wrong-size-driver": "driver video 32 pixels narrower than the manifest's canvas",
+    "mp4-only": "driver video only as target_frames.mp4 (no JPEG directory)",
+    "manifest-aliases": "manifest keys in their alias forms (frame_count, crop_size, paste_source_*)",
+    "no-stamp": "manifest without the paste-space stamp",
+    "msrc-2x": "M authored on a canvas twice the size, stamped as such",
+}
+
+
+@dataclass(frozen=True)
+class BakeConfig:
+    preset: str
+    crop: int
+    W: int
+    H: int
+    NT: int
+    frames: int
+    scale: float
+    centre: tuple
+    fps: int
+    seed: int = 1
+    names: str = "welded"
+    variants: frozenset = field(default_factory=frozenset)
+
+    def has(self, variant):
+        return variant in self.variants
+
+    @property
+    def raw_prior(self):
+        """P.f16 is written unless a variant plays the prior from a movie or drops it."""
+        return not (self.has("hevc-prior") or self.has("prior-yuv420") or self.has("no-prior"))
+
+    @property
+    def hevc_prior(self):
+        return self.has("hevc-prior") or self.has("prior-yuv420") or self.has("with-hevc")
+
+    @property
+    def kp_rows(self):
+        if self.has("kp22"):
+            return 22
+        if self.has("kp20"):
+            return 20
+        return 21
+
+
+def make_config(preset, seed=1, names="welded", variants=()):
+    if preset not in PRESETS:
+        raise ValueError("unknown preset '%s' (known: %s)" % (preset, ", ".join(PRESETS)))
+    if names not in ("welded", "descriptive"):
+        raise ValueError("--names must be welded or descriptive, not '%s'" % names)
+    unknown = [v for v in variants if v not in VARIANTS]
+    if unknown:
+        raise ValueError("unknown variant(s) %s (known: %s)" % (", ".join(unknown), ", ".join(VARIANTS)))
+    if "kp22" in variants and "kp20" in variants:
+        raise ValueError("variants kp22 and kp20 exclude each other")
+    cfg = BakeConfig(preset=preset, seed=seed, names=names, variants=frozenset(variants),
+                     **PRESETS[preset])
+    if cfg.has("crop128"):
+        grow = 128 / cfg.crop
+        cfg = replace(cfg, crop=128, W=int(round(cfg.W * grow / 2)) * 2,
+                      H=int(round(cfg.H * grow / 2)) * 2,
+                      centre=(cfg.centre[0] * grow, cfg.centre[1] * grow))
+    return cfg
