@@ -51,7 +51,7 @@ void onOneThread(const std::function<void()>& fn) {
   });
 }
 
-void ours(benchmark::State& state, bool single) {
+void pasteOurs(benchmark::State& state, bool single) {
   Work w;
   le::Paste paste(w.mask, kSide, le::Unsharp{1.3f, 2.0f, 13});
   auto once = [&] { paste.composite(w.crop.data(), 255.0f, w.M, w.frame.data(), kW, kH); };
@@ -63,7 +63,7 @@ void ours(benchmark::State& state, bool single) {
   state.counters["threads"] = single ? 1 : le::pool::threads();
 }
 
-void opencv(benchmark::State& state, bool single) {
+void pasteOpenCV(benchmark::State& state, bool single) {
   Work w;
   cv::setNumThreads(single ? 1 : le::pool::threads());
   std::vector<cv::Mat> planes;
@@ -129,14 +129,14 @@ void sessionMemory(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK_CAPTURE(ours, lanczos_1thread, true)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(opencv, lanczos4_1thread, true)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(ours, lanczos_pool, false)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(opencv, lanczos4_pool, false)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(pasteOurs, lanczos_1thread, true)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(pasteOpenCV, lanczos4_1thread, true)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(pasteOurs, lanczos_pool, false)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(pasteOpenCV, lanczos4_pool, false)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(sessionMemory)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
   return le::bench::runWithRatios(argc, argv,
-                                  {{"paste_1thread", "opencv/lanczos4_1thread", "ours/lanczos_1thread"},
-                                   {"paste_pool", "opencv/lanczos4_pool", "ours/lanczos_pool"}});
+                                  {{"paste_1thread", "pasteOpenCV/lanczos4_1thread", "pasteOurs/lanczos_1thread"},
+                                   {"paste_pool", "pasteOpenCV/lanczos4_pool", "pasteOurs/lanczos_pool"}});
 }
