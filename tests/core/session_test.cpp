@@ -142,6 +142,25 @@ const Damage kDamages[] = {
        return "le_create: this bundle's manifest names P_hevc 'gone.mov' and the file is not there (" + b +
               "/gone.mov) " + kDash + " the renderer has no warp prior. REFUSING to create a session.";
      }},
+    {"NoDriverVideo",
+     [](const std::string& b) {
+       std::filesystem::remove_all(b + "/target_frames");
+       std::filesystem::remove(b + "/target_frames.mp4");
+     },
+     [](const std::string& b) {
+       return "le_create: this bundle carries neither a populated target_frames/ nor target_frames.mp4 (" + b +
+              "/target_frames.mp4) " + kDash + " there is no driver video to play. REFUSING to create a session.";
+     }},
+    {"DriverMovieOfAnotherSize",
+     [](const std::string& b) {
+       std::filesystem::remove_all(b + "/target_frames");
+       std::filesystem::copy_file(fixture("test-wrong-size-driver") + "/target_frames.mp4", b + "/target_frames.mp4",
+                                  std::filesystem::copy_options::overwrite_existing);
+     },
+     [](const std::string& b) {
+       return "le_create: le_driver: " + b + "/target_frames.mp4 is 128x120, the manifest says 160x120 " + kDash +
+              " refusing to rescale the driver";
+     }},
     {"ZeroStamp", [](const std::string& b) { setManifestKey(b, "\"M_src_w\": 160", "\"M_src_w\": 0"); },
      [](const std::string&) {
        return std::string("le_create: manifest: bad paste-space stamp (M_src_w/M_src_h must be > 0)");
