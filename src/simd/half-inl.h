@@ -78,17 +78,19 @@ template <class DF>
 HWY_INLINE hn::Vec<DF> LoadF16(DF df, const uint16_t* HWY_RESTRICT src) {
   const hn::Rebind<uint16_t, DF> du16;
 #if LE_SIMD_HARDWARE_F16
-  // The hardware sets the quiet bit of a signalling NaN; put the half's own bit back so that
-  // every payload widens unchanged.
   const hn::Rebind<hwy::float16_t, DF> df16;
   const hn::RebindToUnsigned<DF> du;
   const auto h = hn::LoadU(du16, src);
-  const auto wide = hn::BitCast(du, hn::PromoteTo(df, hn::BitCast(df16, h)));
+  const auto wide = hn::PromoteTo(df, hn::BitCast(df16, h));
+  // NaNs are rare: one compare finds that there is nothing to repair.
+  if (HWY_LIKELY(hn::AllFalse(df, hn::IsNaN(wide)))) return wide;
+  // The hardware sets the quiet bit of a signalling NaN; put the half's own bit back so that
+  // every payload widens unchanged.
   const auto h32 = hn::PromoteTo(du, h);
   const auto signalling = hn::Eq(hn::And(h32, hn::Set(du, 0x7E00u)), hn::Set(du, 0x7C00u));
   const auto quiet = hn::IfThenElseZero(signalling, hn::Set(du, 0x00400000u));
   // Only NaN lanes can differ: an infinity has no quiet bit set by the hardware to clear.
-  return hn::BitCast(df, hn::AndNot(quiet, wide));
+  return hn::BitCast(df, hn::AndNot(quiet, hn::BitCast(du, wide)));
 #else
   const hn::RebindToUnsigned<DF> du;
   return HalfBitsToF32(df, hn::PromoteTo(du, hn::LoadU(du16, src)));

@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <hwy/highway.h>
 
+#include "simd/yuv_coefficients.h"
+
 HWY_BEFORE_NAMESPACE();
 namespace le::simd {
 namespace HWY_NAMESPACE {
@@ -31,31 +33,69 @@ inline void YuvPixel(const uint8_t* y, const uint8_t* u, const uint8_t* v, int c
 }
 
 #if HWY_TARGET != HWY_SCALAR
-// Per 32-bit lane i: a[2i] * b[2i] + a[2i + 1] * b[2i + 1], exact (one multiply-add instruction on
-// x86). The lanes of pairs built by InterleaveLower/InterleaveUpper come out in the order that
-// ReorderDemote2To undoes (all of them work within 128-bit blocks).
-template <class D32, class V16>
-HWY_INLINE hn::Vec<D32> PairDot(D32 d32, V16 a, V16 b) {
-  auto odd = hn::Zero(d32);
-  const auto even = hn::ReorderWidenMulAccumulate(d32, a, b, hn::Zero(d32), odd);
-  return hn::RearrangeToOddPlusEven(even, odd);
+// The vector body computes the same bits in 16-bit lanes. With C = Y - 16, D = U - 128,
+// E = V - 128, write 298 = 256 + 42 and move every multiple of 256 out of the shift
+// (floor((256a + b) / 256) = a + floor(b / 256) for integers a, b):
+//   R = C + E  + ((t + 153E) >> 8)
+//   G = C - E  + ((t + 48E - 100D) >> 8)        (-208 = -256 + 48)
+//   B = C + 2D + ((t + 4D) >> 8)                (516 = 512 + 4)
+// with t = 42C + 128. Folding the -16 of C into the shifted sum as -16 * 256 leaves
+// o = Y + base + ((42Y - 4640 + term) >> 8), base being E, -E or 2D and term 153E, 48E - 100D or
+// 4D; every shifted sum stays within [-24224, 25501].
+//
+// The clamp to [0, 255] uses saturation: base carries a bias of 32512, the saturating add of it
+// takes every o above 255 to 32767 = 255 + 32512, and a saturating unsigned subtraction of the
+// bias takes every negative o to 0.
+//
+// One 16-bit lane holds a pixel pair: its even pixel in the low byte, its odd pixel in the high
+// byte. A lane of luma thus lines up with one chroma sample, and the results go back into the same
+// byte positions.
+
+// The chroma parts of one channel for a run of pixel pairs.
+template <class V>
+struct ChromaTerms {
+  V base;  // added after the shift, with the clamp bias
+  V term;  // added before the shift
+};
+
+// One channel for the luma of one parity (plain and 42Y - 4640), clamped, one value per lane.
+template <class D16, class V = hn::Vec<D16>>
+HWY_INLINE V ChannelOfParity(D16 d16, V luma, V lumaTerm, ChromaTerms<V> chroma, V bias) {
+  const hn::RebindToUnsigned<D16> du16;
+  const auto biased = hn::SaturatedAdd(
+      hn::Add(luma, hn::ShiftRight<8>(hn::Add(lumaTerm, chroma.term))), chroma.base);
+  return hn::BitCast(d16, hn::SaturatedSub(hn::BitCast(du16, biased), hn::BitCast(du16, bias)));
 }
 
-// Bytes of (lo >> 8, hi >> 8) clamped to [0, 255], in pixel order.
-template <class D8, class V32>
-HWY_INLINE hn::Vec<D8> ToByte(D8 d8, V32 lo, V32 hi) {
-  const hn::Repartition<int16_t, hn::DFromV<V32>> d16;
-  const auto words = hn::ReorderDemote2To(d16, hn::ShiftRight<8>(lo), hn::ShiftRight<8>(hi));
-  return hn::DemoteTo(d8, words);
-}
+// Converts pixels [0, 2 * Lanes(d16)) from their luma bytes and their chroma, one sample per
+// 16-bit lane.
+template <class D16, class V = hn::Vec<D16>>
+HWY_INLINE void PixelPairs(D16 d16, const uint8_t* HWY_RESTRICT y, V uu, V vv,
+                           uint8_t* HWY_RESTRICT rgb) {
+  const hn::RebindToUnsigned<D16> du16;
+  const hn::Repartition<uint8_t, D16> d8;
+  const YuvCoefficients& k = kYuvCoefficients;
+  const auto pairs = hn::BitCast(du16, hn::LoadU(d8, y));
+  const auto yEven = hn::BitCast(d16, hn::And(pairs, hn::Set(du16, k.lowByte)));
+  const auto yOdd = hn::BitCast(d16, hn::ShiftRight<8>(pairs));
+  const auto lumaFactor = hn::Set(d16, k.lumaFactor), lumaOffset = hn::Set(d16, k.lumaOffset);
+  const auto termEven = hn::Add(hn::Mul(yEven, lumaFactor), lumaOffset);
+  const auto termOdd = hn::Add(hn::Mul(yOdd, lumaFactor), lumaOffset);
 
-// Each of the Lanes(d16) / 2 chroma bytes at src (planar) twice, as 16-bit lanes.
-template <class D16>
-HWY_INLINE hn::Vec<D16> DuplicatedPlanar(D16 d16, const uint8_t* HWY_RESTRICT src) {
-  const hn::Repartition<uint32_t, D16> du32;
-  const hn::Rebind<uint8_t, decltype(du32)> d8;
-  const auto wide = hn::PromoteTo(du32, hn::LoadU(d8, src));
-  return hn::BitCast(d16, hn::Or(wide, hn::ShiftLeft<16>(wide)));
+  const auto zero = hn::Set(d16, k.chromaZero), bias = hn::Set(d16, k.clampBias);
+  const auto dd = hn::Sub(uu, zero), ee = hn::Sub(vv, zero);
+  const ChromaTerms<V> chroma[3] = {
+      {hn::Add(ee, bias), hn::Mul(ee, hn::Set(d16, k.redFromV))},
+      {hn::Sub(bias, ee), hn::Sub(hn::Mul(ee, hn::Set(d16, k.greenFromV)),
+                                  hn::Mul(dd, hn::Set(d16, k.greenFromU)))},
+      {hn::Add(hn::Add(dd, dd), bias), hn::ShiftLeft<2>(dd)}};
+  hn::Vec<decltype(d8)> channel[3];
+  for (int c = 0; c < 3; ++c) {
+    const auto even = ChannelOfParity(d16, yEven, termEven, chroma[c], bias);
+    const auto odd = ChannelOfParity(d16, yOdd, termOdd, chroma[c], bias);
+    channel[c] = hn::BitCast(d8, hn::Or(even, hn::ShiftLeft<8>(odd)));
+  }
+  hn::StoreInterleaved3(channel[0], channel[1], channel[2], d8, rgb);
 }
 #endif
 
@@ -65,46 +105,21 @@ void Yuv420RowToRgb24(const uint8_t* HWY_RESTRICT y, const uint8_t* HWY_RESTRICT
   int x = 0;
 #if HWY_TARGET != HWY_SCALAR
   const hn::ScalableTag<int16_t> d16;
-  const hn::Rebind<uint8_t, decltype(d16)> d8;
   const hn::RebindToUnsigned<decltype(d16)> du16;
-  const hn::Repartition<int32_t, decltype(d16)> d32;
-  const hn::Repartition<uint32_t, decltype(d16)> du32;
-  const int lanes = static_cast<int>(hn::Lanes(d16));
-  if (chromaStep == 1 || chromaStep == 2) {
-    for (; x + lanes <= width; x += lanes) {
-      const auto c = hn::Sub(hn::PromoteTo(d16, hn::LoadU(d8, y + x)), hn::Set(d16, 16));
-      hn::Vec<decltype(d16)> uu, vv;
-      if (chromaStep == 1) {
-        uu = DuplicatedPlanar(d16, u + x / 2);
-        vv = DuplicatedPlanar(d16, v + x / 2);
-      } else {
-        // u0 v0 u1 v1 ... as 32-bit lanes: u in the low half, v in the high half.
-        const auto pairs = hn::BitCast(du32, hn::PromoteTo(du16, hn::LoadU(d8, u + x)));
-        const auto low = hn::And(pairs, hn::Set(du32, 0xFFFFu));
-        const auto high = hn::ShiftRight<16>(pairs);
-        uu = hn::BitCast(d16, hn::Or(low, hn::ShiftLeft<16>(low)));
-        vv = hn::BitCast(d16, hn::Or(high, hn::ShiftLeft<16>(high)));
-      }
-      const auto dd = hn::Sub(uu, hn::Set(d16, 128));
-      const auto ee = hn::Sub(vv, hn::Set(d16, 128));
-
-      // Pairs (C, E), (C, D), (E, 1) against (298, 409), (298, 516), (298, -100), (-208, 128).
-      const auto one = hn::Set(d16, 1);
-      const auto round = hn::Set(d32, 128);
-      const auto kR = hn::BitCast(d16, hn::Set(d32, 298 | 409 << 16));
-      const auto kB = hn::BitCast(d16, hn::Set(d32, 298 | 516 << 16));
-      const auto kG1 = hn::BitCast(d16, hn::Set(d32, 298 | -100 * 65536));
-      const auto kG2 = hn::BitCast(d16, hn::Set(d32, (-208 & 0xFFFF) | 128 << 16));
-      const auto ceLo = hn::InterleaveLower(d16, c, ee), ceHi = hn::InterleaveUpper(d16, c, ee);
-      const auto cdLo = hn::InterleaveLower(d16, c, dd), cdHi = hn::InterleaveUpper(d16, c, dd);
-      const auto e1Lo = hn::InterleaveLower(d16, ee, one), e1Hi = hn::InterleaveUpper(d16, ee, one);
-      const auto r = ToByte(d8, hn::Add(PairDot(d32, ceLo, kR), round),
-                            hn::Add(PairDot(d32, ceHi, kR), round));
-      const auto g = ToByte(d8, hn::Add(PairDot(d32, cdLo, kG1), PairDot(d32, e1Lo, kG2)),
-                            hn::Add(PairDot(d32, cdHi, kG1), PairDot(d32, e1Hi, kG2)));
-      const auto b = ToByte(d8, hn::Add(PairDot(d32, cdLo, kB), round),
-                            hn::Add(PairDot(d32, cdHi, kB), round));
-      hn::StoreInterleaved3(r, g, b, d8, rgb + 3 * x);
+  const hn::Repartition<uint8_t, decltype(d16)> d8;   // two bytes per 16-bit lane
+  const hn::Rebind<uint8_t, decltype(d16)> dChroma8;  // one byte per 16-bit lane
+  const int pixels = static_cast<int>(2 * hn::Lanes(d16));
+  if (chromaStep == 1) {
+    for (; x + pixels <= width; x += pixels) {
+      PixelPairs(d16, y + x, hn::PromoteTo(d16, hn::LoadU(dChroma8, u + x / 2)),
+                 hn::PromoteTo(d16, hn::LoadU(dChroma8, v + x / 2)), rgb + 3 * x);
+    }
+  } else if (chromaStep == 2) {
+    for (; x + pixels <= width; x += pixels) {
+      const auto uv = hn::BitCast(du16, hn::LoadU(d8, u + x));  // u0 v0 u1 v1 ...
+      const auto lowByte = hn::Set(du16, kYuvCoefficients.lowByte);
+      PixelPairs(d16, y + x, hn::BitCast(d16, hn::And(uv, lowByte)),
+                 hn::BitCast(d16, hn::ShiftRight<8>(uv)), rgb + 3 * x);
     }
   }
 #endif

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -78,6 +79,25 @@ TEST_P(ConvertTest, WidensEveryHalfExactly) {
   f16ToF32(halves.data(), got.data(), halves.size());
   for (size_t i = 0; i < halves.size(); ++i) {
     ASSERT_EQ(bitsOf(got[i]), bitsOf(refF16ToF32(halves[i]))) << "half 0x" << std::hex << i;
+  }
+}
+
+// Long arrays are written with streaming stores after an aligned start; every half, NaNs included,
+// at every offset from the vector boundary.
+TEST_P(ConvertTest, WidensLongArraysAtAnyOffset) {
+  constexpr size_t kLength = (size_t{9} << 20) / sizeof(float) + 37;
+  std::vector<uint16_t> halves(kLength);
+  for (size_t i = 0; i < kLength; ++i) halves[i] = static_cast<uint16_t>(i * 40503u);
+  std::vector<float> got(kLength + 16);
+  for (size_t offset : {0u, 1u, 5u, 15u}) {
+    std::fill(got.begin(), got.end(), -1.0f);
+    f16ToF32(halves.data(), got.data() + offset, kLength);
+    for (size_t i = 0; i < kLength; ++i) {
+      ASSERT_EQ(bitsOf(got[offset + i]), bitsOf(refF16ToF32(halves[i])))
+          << "offset " << offset << ", element " << i;
+    }
+    EXPECT_EQ(got[offset + kLength], -1.0f);
+    if (offset > 0) EXPECT_EQ(got[offset - 1], -1.0f);
   }
 }
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <vector>
 
@@ -34,6 +35,34 @@ TEST_P(YuvTest, PlanarAndInterleavedRowsOfAnyWidth) {
     yuv420RowToRgb24(y.data(), uv.data(), uv.data() + 1, width, 2, interleaved.data());
     ASSERT_EQ(planar, expected) << "planar, width " << width;
     ASSERT_EQ(interleaved, expected) << "interleaved, width " << width;
+  }
+}
+
+// The vector body rearranges the formulae to fit 16-bit lanes; every (Y, U, V) is checked, on both
+// pixels of a pair, for planar and interleaved chroma.
+TEST_P(YuvTest, EveryLumaAndChromaCombination) {
+  constexpr int kPairs = 256 * 256;
+  constexpr int kWidth = 2 * kPairs;
+  std::vector<uint8_t> y(kWidth), u(kPairs), v(kPairs), uv(2 * kPairs);
+  for (int k = 0; k < kPairs; ++k) {
+    u[k] = uv[2 * k] = static_cast<uint8_t>(k >> 8);
+    v[k] = uv[2 * k + 1] = static_cast<uint8_t>(k);
+  }
+  std::vector<uint8_t> expected(3 * kWidth), planar(3 * kWidth), interleaved(3 * kWidth);
+  for (int luma = 0; luma < 256; ++luma) {
+    // Over the rows each pixel of a pair takes every luma value, the odd one offset.
+    for (int x = 0; x < kWidth; ++x) y[x] = static_cast<uint8_t>(luma + (x & 1) * 101);
+    le::test::refYuvRow(y.data(), u.data(), v.data(), kWidth, 1, expected.data());
+    yuv420RowToRgb24(y.data(), u.data(), v.data(), kWidth, 1, planar.data());
+    yuv420RowToRgb24(y.data(), uv.data(), uv.data() + 1, kWidth, 2, interleaved.data());
+    for (const auto* got : {&planar, &interleaved}) {
+      const auto diff = std::mismatch(got->begin(), got->end(), expected.begin()).first;
+      ASSERT_EQ(diff, got->end()) << (got == &planar ? "planar" : "interleaved") << ": Y "
+                                  << int(y[(diff - got->begin()) / 3]) << " U "
+                                  << int(u[(diff - got->begin()) / 6]) << " V "
+                                  << int(v[(diff - got->begin()) / 6]) << " channel "
+                                  << (diff - got->begin()) % 3;
+    }
   }
 }
 
