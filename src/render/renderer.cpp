@@ -171,16 +171,21 @@ Renderer::Renderer(const Manifest& manifest, Identity& identity, const std::stri
 
 Renderer::~Renderer() {
   Impl& m = *impl_;
-  if (!m.profiling) return;
-  if (m.framesRun > 0)
-    std::fprintf(stderr, "[le_ort_profile] %ld frames: %.2f ms/frame in Session::Run\n", long(m.framesRun),
-                 m.runMs / double(m.framesRun));
-  try {
-    Ort::AllocatorWithDefaultOptions allocator;
-    std::fprintf(stderr, "[le_ort_profile] %s\n", m.session.EndProfilingAllocated(allocator).get());
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "[le_ort_profile] FAILED: %s\n", e.what());
+  if (m.profiling) {
+    if (m.framesRun > 0)
+      std::fprintf(stderr, "[le_ort_profile] %ld frames: %.2f ms/frame in Session::Run\n", long(m.framesRun),
+                   m.runMs / double(m.framesRun));
+    try {
+      Ort::AllocatorWithDefaultOptions allocator;
+      std::fprintf(stderr, "[le_ort_profile] %s\n", m.session.EndProfilingAllocated(allocator).get());
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "[le_ort_profile] FAILED: %s\n", e.what());
+    }
   }
+  // The binding and the session go before the tensors they reference and the buffers under them.
+  m.binding = Ort::IoBinding(nullptr);
+  m.session = Ort::Session(nullptr);
+  m.bound.clear();
 }
 
 const float* Renderer::render(const int* si, const float* kpSource, const float* kpDriving, int n) {

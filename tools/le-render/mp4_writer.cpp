@@ -5,6 +5,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/error.h>
 #include <libavutil/imgutils.h>
+#include <libavutil/log.h>
 #include <libavutil/opt.h>
 #include <libswscale/swscale.h>
 }
@@ -77,6 +78,8 @@ Mp4Writer::Mp4Writer(const std::string& path, int width, int height, int fps) : 
                              std::to_string(height));
   m.width = width;
   m.height = height;
+  // The encoder's closing statistics are info-level lines; the tool prints its own summary.
+  av_log_set_level(AV_LOG_WARNING);
   AVFormatContext* format = nullptr;
   check(avformat_alloc_output_context2(&format, nullptr, "mp4", path.c_str()), "mp4 muxer");
   m.format.reset(format);
