@@ -31,21 +31,20 @@ inline void YuvPixel(const uint8_t* y, const uint8_t* u, const uint8_t* v, int c
 }
 
 #if HWY_TARGET != HWY_SCALAR
-// The exact 32-bit products a * k of 16-bit lanes, as two halves whose order matches what
-// ReorderDemote2To undoes (both work within 128-bit blocks).
+// Per 32-bit lane i: a[2i] * b[2i] + a[2i + 1] * b[2i + 1], exact (one multiply-add instruction on
+// x86). The lanes of pairs built by InterleaveLower/InterleaveUpper come out in the order that
+// ReorderDemote2To undoes (all of them work within 128-bit blocks).
 template <class D32, class V16>
-HWY_INLINE void WideMul(D32 d32, V16 a, int16_t k, hn::Vec<D32>& lo, hn::Vec<D32>& hi) {
-  const hn::DFromV<V16> d16;
-  const auto low = hn::Mul(a, hn::Set(d16, k));
-  const auto high = hn::MulHigh(a, hn::Set(d16, k));
-  lo = hn::ZipLower(d32, low, high);
-  hi = hn::ZipUpper(d32, low, high);
+HWY_INLINE hn::Vec<D32> PairDot(D32 d32, V16 a, V16 b) {
+  auto odd = hn::Zero(d32);
+  const auto even = hn::ReorderWidenMulAccumulate(d32, a, b, hn::Zero(d32), odd);
+  return hn::RearrangeToOddPlusEven(even, odd);
 }
 
-// (t + p) >> 8 clamped to a byte, for the two halves of a vector.
-template <class D8, class D32>
-HWY_INLINE hn::Vec<D8> ToByte(D8 d8, D32 /*d32*/, hn::Vec<D32> lo, hn::Vec<D32> hi) {
-  const hn::Repartition<int16_t, D32> d16;
+// Bytes of (lo >> 8, hi >> 8) clamped to [0, 255], in pixel order.
+template <class D8, class V32>
+HWY_INLINE hn::Vec<D8> ToByte(D8 d8, V32 lo, V32 hi) {
+  const hn::Repartition<int16_t, hn::DFromV<V32>> d16;
   const auto words = hn::ReorderDemote2To(d16, hn::ShiftRight<8>(lo), hn::ShiftRight<8>(hi));
   return hn::DemoteTo(d8, words);
 }
@@ -89,19 +88,22 @@ void Yuv420RowToRgb24(const uint8_t* HWY_RESTRICT y, const uint8_t* HWY_RESTRICT
       const auto dd = hn::Sub(uu, hn::Set(d16, 128));
       const auto ee = hn::Sub(vv, hn::Set(d16, 128));
 
-      hn::Vec<decltype(d32)> tLo, tHi, pLo, pHi, qLo, qHi;
-      WideMul(d32, c, 298, tLo, tHi);
-      tLo = hn::Add(tLo, hn::Set(d32, 128));
-      tHi = hn::Add(tHi, hn::Set(d32, 128));
-
-      WideMul(d32, ee, 409, pLo, pHi);
-      const auto r = ToByte(d8, d32, hn::Add(tLo, pLo), hn::Add(tHi, pHi));
-      WideMul(d32, dd, -100, pLo, pHi);
-      WideMul(d32, ee, -208, qLo, qHi);
-      const auto g =
-          ToByte(d8, d32, hn::Add(hn::Add(tLo, pLo), qLo), hn::Add(hn::Add(tHi, pHi), qHi));
-      WideMul(d32, dd, 516, pLo, pHi);
-      const auto b = ToByte(d8, d32, hn::Add(tLo, pLo), hn::Add(tHi, pHi));
+      // Pairs (C, E), (C, D), (E, 1) against (298, 409), (298, 516), (298, -100), (-208, 128).
+      const auto one = hn::Set(d16, 1);
+      const auto round = hn::Set(d32, 128);
+      const auto kR = hn::BitCast(d16, hn::Set(d32, 298 | 409 << 16));
+      const auto kB = hn::BitCast(d16, hn::Set(d32, 298 | 516 << 16));
+      const auto kG1 = hn::BitCast(d16, hn::Set(d32, 298 | -100 * 65536));
+      const auto kG2 = hn::BitCast(d16, hn::Set(d32, (-208 & 0xFFFF) | 128 << 16));
+      const auto ceLo = hn::InterleaveLower(d16, c, ee), ceHi = hn::InterleaveUpper(d16, c, ee);
+      const auto cdLo = hn::InterleaveLower(d16, c, dd), cdHi = hn::InterleaveUpper(d16, c, dd);
+      const auto e1Lo = hn::InterleaveLower(d16, ee, one), e1Hi = hn::InterleaveUpper(d16, ee, one);
+      const auto r = ToByte(d8, hn::Add(PairDot(d32, ceLo, kR), round),
+                            hn::Add(PairDot(d32, ceHi, kR), round));
+      const auto g = ToByte(d8, hn::Add(PairDot(d32, cdLo, kG1), PairDot(d32, e1Lo, kG2)),
+                            hn::Add(PairDot(d32, cdHi, kG1), PairDot(d32, e1Hi, kG2)));
+      const auto b = ToByte(d8, hn::Add(PairDot(d32, cdLo, kB), round),
+                            hn::Add(PairDot(d32, cdHi, kB), round));
       hn::StoreInterleaved3(r, g, b, d8, rgb + 3 * x);
     }
   }
