@@ -10,11 +10,11 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "le/le.h"
+#include "ratio.h"
 #include "render/gridsample_rewrite.h"
 #include "render/zentrova_domain.h"
 
@@ -93,7 +93,9 @@ void registerDirector(const std::string& name, const le::GsBytes& model, int bat
     Director director(model, batch);
     director.run();
     for (auto _ : state) director.run();
-    state.SetItemsProcessed(state.iterations() * batch);
+    // Seconds per frame (a batch renders `batch` frames per run).
+    state.counters["s_per_frame"] =
+        benchmark::Counter(batch, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
   })->UseRealTime()->Unit(benchmark::kMillisecond);
 }
 
@@ -123,24 +125,10 @@ void driveRgba(benchmark::State& state) {
   le_destroy(ctx);
 }
 
-// Collects the real time per iteration of each benchmark, by name, for the summary lines.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& r : runs)
-      if (!r.error_occurred && r.run_type == Run::RT_Iteration) times_[r.run_name.function_name] = r.GetAdjustedRealTime();
-  }
-  const std::map<std::string, double>& times() const { return times_; }
-
- private:
-  std::map<std::string, double> times_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
+  std::vector<le::bench::Comparison> comparisons;
   for (int batch : {1, 4}) {
     const le::GsBytes original = readModel(batch);
     le::GsBytes rewritten = original;
@@ -151,19 +139,10 @@ int main(int argc, char** argv) {
     const std::string base = "director/b" + std::to_string(batch);
     registerDirector(base + "/ort", original, batch);
     registerDirector(base + "/rewritten", rewritten, batch);
+    // Runs timed in real time carry the suffix "/real_time" in their names.
+    comparisons.push_back(
+        {"director_b" + std::to_string(batch) + "_rewrite", base + "/ort/real_time", base + "/rewritten/real_time"});
   }
   benchmark::RegisterBenchmark("director/le_render_drive_rgba", driveRgba)->UseRealTime()->Unit(benchmark::kMillisecond);
-
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  for (int batch : {1, 4}) {
-    const std::string base = "director/b" + std::to_string(batch);
-    const auto ort = reporter.times().find(base + "/ort"), ours = reporter.times().find(base + "/rewritten");
-    if (ort == reporter.times().end() || ours == reporter.times().end()) continue;
-    std::printf("director b%d: %.2f ms/frame as baked, %.2f ms/frame rewritten\n", batch, ort->second / batch,
-                ours->second / batch);
-    std::printf("RATIO director_b%d_rewrite %.2f\n", batch, ort->second / ours->second);
-  }
-  benchmark::Shutdown();
-  return 0;
+  return le::bench::runWithRatios(argc, argv, comparisons);
 }
