@@ -102,7 +102,7 @@ void registerDirector(const std::string& name, const le::GsBytes& model, int bat
 // The demo bundle scripts/demo bakes; LE_DEMO_BUNDLE names another.
 std::string demoBundle() {
   const char* env = std::getenv("LE_DEMO_BUNDLE");
-  return env && *env ? env : std::string(LE_BENCH_SOURCE_DIR) + "/out/demo-bundle";
+  return env && *env ? env : std::string(LE_SOURCE_DIR) + "/out/demo-bundle";
 }
 
 void driveRgba(benchmark::State& state) {
