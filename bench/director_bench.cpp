@@ -1,55 +1,148 @@
-// The demo-size director (crop 512, batch 1 and 4) as baked, run by ONNX Runtime's CPU provider
-// with two intra-op threads and no load-time rewrite: the frame budget of the director before any
-// of our own operators.
+// The demo-size director (crop 512) at batch 1 and 4, run by ONNX Runtime's CPU provider with two
+// intra-op threads as the renderer opens it, once as baked (ONNX Runtime's own GridSample) and once
+// with the load-time rewrite to com.zentrova::GridSampleFast; and the whole frame call a host makes,
+// le_render_drive_rgba on the demo bundle at 1280 x 720 (render and paste).
 #include <benchmark/benchmark.h>
 #include <onnxruntime_cxx_api.h>
 
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
+#include "le/le.h"
+#include "ratio.h"
+#include "render/gridsample_rewrite.h"
+#include "render/zentrova_domain.h"
+
 namespace {
 
-void runDirector(benchmark::State& state) {
-  const int batch = static_cast<int>(state.range(0));
-  const int64_t crop = 512;
-  const std::string model =
-      std::string(LE_BENCH_FIXTURES) + "/director-512/model_b" + std::to_string(batch) + ".onnx";
-  static Ort::Env env(ORT_LOGGING_LEVEL_WARNING, "director_bench");
-  Ort::SessionOptions opts;
-  opts.SetIntraOpNumThreads(2);
-  opts.SetInterOpNumThreads(1);
-  opts.SetGraphOptimizationLevel(GraphOptimizationLevel::ORT_ENABLE_ALL);
-  opts.AddConfigEntry("session.intra_op.allow_spinning", "0");
-  Ort::Session session(env, model.c_str(), opts);
+constexpr int64_t kCrop = 512;
+constexpr int kThreads = 2;
 
-  std::vector<float> pooled(batch * 64 * 32 * 32), prior(batch * 3 * crop * crop);
-  std::vector<float> kd(batch * 63), ks(batch * 63);
-  for (size_t i = 0; i < pooled.size(); ++i) pooled[i] = std::sin(i * 0.01f);
-  for (size_t i = 0; i < prior.size(); ++i) prior[i] = 0.5f + 0.4f * std::sin(i * 0.003f);
-  for (size_t i = 0; i < kd.size(); ++i) {
-    ks[i] = 0.6f * std::sin(i * 0.7f);
-    kd[i] = ks[i] + 0.03f * std::cos(i * 1.3f);
-  }
-  Ort::MemoryInfo mem = Ort::MemoryInfo::CreateCpu(OrtArenaAllocator, OrtMemTypeDefault);
-  const int64_t pooledShape[] = {batch, 64, 32, 32}, priorShape[] = {batch, 3, crop, crop},
-                kpShape[] = {batch, 21, 3};
-  Ort::Value inputs[] = {
-      Ort::Value::CreateTensor<float>(mem, pooled.data(), pooled.size(), pooledShape, 4),
-      Ort::Value::CreateTensor<float>(mem, prior.data(), prior.size(), priorShape, 4),
-      Ort::Value::CreateTensor<float>(mem, kd.data(), kd.size(), kpShape, 3),
-      Ort::Value::CreateTensor<float>(mem, ks.data(), ks.size(), kpShape, 3)};
-  const char* inNames[] = {"pooled64", "P_rgb", "kp_driving", "kp_source"};
-  const char* outName = "rgb";
-  for (auto _ : state) {
-    auto out = session.Run(Ort::RunOptions{nullptr}, inNames, inputs, 4, &outName, 1);
-    benchmark::DoNotOptimize(out[0].GetTensorData<float>());
-  }
-  state.SetItemsProcessed(state.iterations() * batch);
+Ort::Env& env() {
+  static Ort::Env instance(ORT_LOGGING_LEVEL_WARNING, "director_bench");
+  return instance;
 }
 
-BENCHMARK(runDirector)->Arg(1)->Arg(4)->Unit(benchmark::kMillisecond)->UseRealTime();
+le::GsBytes readModel(int batch) {
+  const std::string path = std::string(LE_BENCH_FIXTURES) + "/director-512/model_b" + std::to_string(batch) + ".onnx";
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    std::fprintf(stderr, "director_bench: cannot open %s\n", path.c_str());
+    std::exit(1);
+  }
+  return le::GsBytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// One director session with its inputs and output bound over buffers, as the renderer binds them.
+class Director {
+ public:
+  Director(const le::GsBytes& model, int batch) {
+    Ort::SessionOptions opts;
+    opts.SetIntraOpNumThreads(kThreads);
+    opts.SetInterOpNumThreads(1);
+    opts.SetGraphOptimizationLevel(GraphOptimizationLevel::ORT_ENABLE_ALL);
+    opts.AddConfigEntry("session.intra_op.allow_spinning", "0");
+    opts.AddConfigEntry("mlas.disable_kleidiai", "1");
+    le::registerGridSampleFast(opts);
+    session_ = Ort::Session(env(), model.data(), model.size(), opts);
+
+    pooled_.resize(size_t(batch) * 64 * 32 * 32);
+    prior_.resize(size_t(batch) * 3 * kCrop * kCrop);
+    rgb_.resize(prior_.size());
+    kd_.resize(size_t(batch) * 63);
+    ks_.resize(kd_.size());
+    for (size_t i = 0; i < pooled_.size(); ++i) pooled_[i] = std::sin(float(i) * 0.01f);
+    for (size_t i = 0; i < prior_.size(); ++i) prior_[i] = 0.5f + 0.4f * std::sin(float(i) * 0.003f);
+    for (size_t i = 0; i < kd_.size(); ++i) {
+      ks_[i] = 0.6f * std::sin(float(i) * 0.7f);
+      kd_[i] = ks_[i] + 0.03f * std::cos(float(i) * 1.3f);
+    }
+    const Ort::MemoryInfo mem = Ort::MemoryInfo::CreateCpu(OrtArenaAllocator, OrtMemTypeDefault);
+    binding_ = Ort::IoBinding(session_);
+    auto bind = [&](const char* name, std::vector<float>& buffer, std::vector<int64_t> shape, bool input) {
+      values_.push_back(Ort::Value::CreateTensor<float>(mem, buffer.data(), buffer.size(), shape.data(), shape.size()));
+      input ? binding_.BindInput(name, values_.back()) : binding_.BindOutput(name, values_.back());
+    };
+    values_.reserve(5);
+    bind("pooled64", pooled_, {batch, 64, 32, 32}, true);
+    bind("P_rgb", prior_, {batch, 3, kCrop, kCrop}, true);
+    bind("kp_driving", kd_, {batch, 21, 3}, true);
+    bind("kp_source", ks_, {batch, 21, 3}, true);
+    bind("rgb", rgb_, {batch, 3, kCrop, kCrop}, false);
+  }
+
+  void run() {
+    session_.Run(Ort::RunOptions{nullptr}, binding_);
+    benchmark::DoNotOptimize(rgb_.data());
+  }
+
+ private:
+  Ort::Session session_{nullptr};
+  Ort::IoBinding binding_{nullptr};
+  std::vector<float> pooled_, prior_, rgb_, kd_, ks_;
+  std::vector<Ort::Value> values_;
+};
+
+void registerDirector(const std::string& name, const le::GsBytes& model, int batch) {
+  benchmark::RegisterBenchmark(name.c_str(), [model, batch](benchmark::State& state) {
+    Director director(model, batch);
+    director.run();
+    for (auto _ : state) director.run();
+    // Seconds per frame (a batch renders `batch` frames per run).
+    state.counters["s_per_frame"] =
+        benchmark::Counter(batch, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+  })->UseRealTime()->Unit(benchmark::kMillisecond);
+}
+
+// The demo bundle scripts/demo bakes; LE_DEMO_BUNDLE names another.
+std::string demoBundle() {
+  const char* env = std::getenv("LE_DEMO_BUNDLE");
+  return env && *env ? env : std::string(LE_SOURCE_DIR) + "/out/demo-bundle";
+}
+
+void driveRgba(benchmark::State& state) {
+  le_ctx* ctx = le_create(demoBundle().c_str(), "b1", 0, nullptr);
+  if (!ctx) {
+    state.SkipWithError(("no demo bundle (run scripts/demo): " + std::string(le_last_error())).c_str());
+    return;
+  }
+  std::vector<uint8_t> rgba(size_t(le_width(ctx)) * size_t(le_height(ctx)) * 4);
+  const int frames = le_drive_frames(ctx);
+  if (!le_render_drive_rgba(ctx, 0, rgba.data(), rgba.size())) state.SkipWithError(le_last_error());
+  int i = 1;
+  for (auto _ : state) {
+    if (!le_render_drive_rgba(ctx, i++ % frames, rgba.data(), rgba.size())) {
+      state.SkipWithError(le_last_error());
+      break;
+    }
+  }
+  state.SetLabel(std::to_string(le_width(ctx)) + "x" + std::to_string(le_height(ctx)));
+  le_destroy(ctx);
+}
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  std::vector<le::bench::Comparison> comparisons;
+  for (int batch : {1, 4}) {
+    const le::GsBytes original = readModel(batch);
+    le::GsBytes rewritten = original;
+    if (le::rewriteGridSampleToFast(rewritten) == 0) {
+      std::fprintf(stderr, "director_bench: the rewrite did not apply\n");
+      return 1;
+    }
+    const std::string base = "director/b" + std::to_string(batch);
+    registerDirector(base + "/ort", original, batch);
+    registerDirector(base + "/rewritten", rewritten, batch);
+    // Runs timed in real time carry the suffix "/real_time" in their names.
+    comparisons.push_back(
+        {"director_b" + std::to_string(batch) + "_rewrite", base + "/ort/real_time", base + "/rewritten/real_time"});
+  }
+  benchmark::RegisterBenchmark("director/le_render_drive_rgba", driveRgba)->UseRealTime()->Unit(benchmark::kMillisecond);
+  return le::bench::runWithRatios(argc, argv, comparisons);
+}

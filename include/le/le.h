@@ -66,6 +66,48 @@ LE_API int le_crop(const le_ctx* ctx);
 /* Rows of the bundle's baked idle-loop tables; 0 for NULL. */
 LE_API int le_drive_frames(const le_ctx* ctx);
 
+/* ---- Frames, one at a time ---------------------------------------------------------------- */
+/* Frame t (0 <= t < le_nt) selects the source frame of the director, the driver frame to paste
+ * into and that frame's paste transform. Keypoints are LE_HOST_KP_ROWS x 3 floats. A crop is the
+ * director's output: 3 planes (R, G, B) of le_crop x le_crop floats in [0, 1]. Frames are packed
+ * RGB (le_width x le_height x 3 bytes, no row padding) or RGBA with alpha 255. The first render
+ * on a session opens the director (a failed opening is retried by the next render). */
+
+/* Renders the face crop of source frame si with source keypoints ks and driving keypoints kd.
+ * Returns the crop, owned by the session and valid until the next render on it; NULL on failure
+ * (le_last_error(): "le_render_kp_crop: ..."). */
+LE_API const float* le_render_kp_crop(le_ctx* ctx, int si, const float* ks, const float* kd);
+
+/* Renders step i (0 <= i < le_drive_frames) of the bundle's baked idle loop: the step's source
+ * frame with its source and driving keypoints. The crop as le_render_kp_crop; NULL on failure
+ * ("le_render_drive_crop: bad frame index", or le_render_kp_crop's texts). */
+LE_API const float* le_render_drive_crop(le_ctx* ctx, int i);
+
+/* Writes driver frame t into out (outLen >= le_width x le_height x 3 bytes) and pastes the crop
+ * into it through frame t's paste transform. The caller keeps both buffers. Returns 1, or 0 on
+ * failure ("le_paste_crop: ..." in le_last_error()). */
+LE_API int le_paste_crop(le_ctx* ctx, int t, const float* crop, uint8_t* out, size_t outLen);
+
+/* Pastes the latest rendered crop into driver frame t. Returns the RGB frame, owned by the
+ * session and valid until the next paste on it; NULL without a prior render or on failure
+ * ("le_paste_last: ..." in le_last_error()). */
+LE_API const uint8_t* le_paste_last(le_ctx* ctx, int t);
+
+/* le_render_kp_crop, then the crop pasted into driver frame si, written into out as RGBA
+ * (outLen >= le_width x le_height x 4 bytes, kept by the caller). Returns 1, or 0 on failure
+ * (le_last_error() holds the failing step's text; "le_render_*_rgba: out buffer too small" when
+ * out is too small, in which case the render has happened and le_paste_last can still use it). */
+LE_API int le_render_kp_rgba(le_ctx* ctx, int si, const float* ks, const float* kd, uint8_t* out, size_t outLen);
+
+/* le_render_drive_crop, then the crop pasted into the step's own driver frame (its source frame,
+ * not frame i), written into out as RGBA. Results and errors as le_render_kp_rgba. */
+LE_API int le_render_drive_rgba(le_ctx* ctx, int i, uint8_t* out, size_t outLen);
+
+/* Driver frame t as RGB, untouched. Returns a pointer into the session's decoder ring, valid until
+ * the next call on this session that takes a driver frame (a paste or another le_target_frame);
+ * NULL on failure ("le_target_frame: ..." in le_last_error()). */
+LE_API const uint8_t* le_target_frame(le_ctx* ctx, int t);
+
 /* ---- Warp-prior rows, without a session --------------------------------------------------- */
 
 typedef struct le_prior le_prior;

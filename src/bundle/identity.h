@@ -54,6 +54,8 @@ class Identity {
   int64_t priorSeeks();
 
   bool hasFsRed() const { return !fsRed_.empty(); }
+  // A warp prior to render from: the mapped P.f16 or a prior movie to play.
+  bool hasPrior() const { return !P_.empty() || !priorPath_.empty(); }
   bool playsPrior() const { return P_.empty() && !priorPath_.empty(); }
 
  private:

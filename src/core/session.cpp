@@ -1,5 +1,6 @@
 #include "core/session.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <stdexcept>
@@ -18,6 +19,21 @@ std::vector<uint8_t> readPasteMask(const Manifest& m) {
   if (!f || std::fread(mask.data(), 1, mask.size(), f.get()) != mask.size())
     throw std::runtime_error("mask read failed");
   return mask;
+}
+
+Renderer& rendererOf(le_ctx& ctx) {
+  if (!ctx.renderer) {
+    int intraOp = ctx.threads;
+    if (!ctx.threadsExplicit && ctx.ep.empty()) {
+      intraOp = std::min(ctx.threads, 2);
+      std::fprintf(stderr,
+                   "[le] director intra-op %d of pool %d: the caller did not choose, the core sized it for the le_utt "
+                   "pipeline\n",
+                   intraOp, ctx.threads);
+    }
+    ctx.renderer = std::make_unique<Renderer>(ctx.manifest, ctx.identity, ctx.modelKey, intraOp, ctx.ep);
+  }
+  return *ctx.renderer;
 }
 
 }  // namespace le

@@ -11,6 +11,7 @@
 #include "bundle/manifest.h"
 #include "driver/driver_cursor.h"
 #include "paste/paste.h"
+#include "render/renderer.h"
 
 struct le_ctx {
   // Members are built in this order and destroyed in the reverse one; each step's failure unwinds
@@ -20,6 +21,7 @@ struct le_ctx {
   le::Manifest manifest;
   le::Identity identity;
   le::Drive drive;
+  std::unique_ptr<le::Renderer> renderer;  // null until the first render call or pipeline creates it
   std::unique_ptr<le::Paste> paste;
   int threads;
   std::string ep;
@@ -27,6 +29,7 @@ struct le_ctx {
   std::string modelKey;
   std::unique_ptr<le::DriverCursor> cursor;
   std::vector<uint8_t> frame;  // the session's own composited RGB frame, W x H x 3
+  const float* lastCrop = nullptr;  // output of the latest render, owned by the renderer
 };
 
 namespace le {
@@ -34,5 +37,11 @@ namespace le {
 // crop x crop bytes of the member "mask_512.u8" (the name is fixed whatever the crop); bytes past
 // them are not read. Throws "mask read failed".
 std::vector<uint8_t> readPasteMask(const Manifest& manifest);
+
+// The session's director, created on first use. Unless the caller chose the thread count or an
+// execution provider, the director gets at most two intra-op threads (a pipeline on the session
+// needs the rest) and a log line says so. A failed creation leaves none, so the next call tries
+// again.
+Renderer& rendererOf(le_ctx& ctx);
 
 }  // namespace le

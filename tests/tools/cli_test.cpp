@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "support/temp_dir.h"
@@ -73,4 +74,59 @@ TEST(LeInfo, RefusesTwoTopLevelWidthsWithTheAmbiguityText) {
                 "nested block must not reuse a name the bundle loader reads: NT/frame_count, H, W, crop/crop_size, "
                 "amount, sigma, ksize, frames, M_src_w/paste_source_width, M_src_h/paste_source_height), or "
                 "produce the bundle with the legacy manifest layout.\n");
+}
+
+namespace {
+
+// "codec,width,height,rate,frames" of the first video stream, as ffprobe reads the file.
+std::string probe(const std::string& path) {
+  FILE* p = popen(("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+                   "stream=codec_name,width,height,r_frame_rate,nb_read_frames -of csv=p=0 " +
+                   path)
+                      .c_str(),
+                  "r");
+  std::string out;
+  char buf[256];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  pclose(p);
+  return out;
+}
+
+}  // namespace
+
+TEST(LeRender, EncodesTheIdleLoopAndKeypointFilesToH264) {
+  TempDir dir;
+  const std::string bundle = std::string(LE_TEST_FIXTURES) + "/test";
+  ToolRun loop = runTool("le-render " + bundle + " --out " + (dir / "loop.mp4") + " --frames 11", dir / "err");
+  ASSERT_EQ(loop.status, 0) << readFile(dir / "err");
+  EXPECT_NE(loop.out.find("le-render: 11 frames -> " + (dir / "loop.mp4") + " (160x120, 25 fps, libx264): render "),
+            std::string::npos)
+      << loop.out;
+  EXPECT_NE(loop.out.find(" ms/frame, paste "), std::string::npos) << loop.out;
+  EXPECT_EQ(probe(dir / "loop.mp4"), "h264,160,120,25/1,11\n");
+
+  // Three frames of source then driving keypoints, the mouth opening.
+  const std::string xs = readFile(bundle + "/xs_target.bin");
+  std::string kp;
+  for (int f = 0; f < 3; ++f) {
+    std::string ks = xs.substr(size_t(f) * 63 * 4, 63 * 4), kd = ks;
+    float y;
+    std::memcpy(&y, kd.data() + (12 * 3 + 1) * 4, 4);
+    y += 0.03f * f;
+    std::memcpy(kd.data() + (12 * 3 + 1) * 4, &y, 4);
+    kp += ks + kd;
+  }
+  writeFile(dir / "kp.bin", kp);
+  ToolRun fromKp = runTool("le-render " + bundle + " --kp " + (dir / "kp.bin") + " --out " + (dir / "kp.mp4"),
+                           dir / "err");
+  ASSERT_EQ(fromKp.status, 0) << readFile(dir / "err");
+  EXPECT_EQ(probe(dir / "kp.mp4"), "h264,160,120,25/1,3\n");
+
+  writeFile(dir / "bad.bin", kp.substr(1));
+  ToolRun bad = runTool("le-render " + bundle + " --kp " + (dir / "bad.bin") + " --out " + (dir / "bad.mp4"));
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_NE(bad.out.find("is 1511 bytes, not a whole number of frames of 126 floats"), std::string::npos) << bad.out;
+  EXPECT_EQ(runTool("le-render " + bundle).status, 2);
+  EXPECT_EQ(runTool("le-render " + bundle + " --out x.mp4 --loop --kp k").status, 2);
 }

@@ -1,0 +1,108 @@
+#!/usr/bin/python3
+"""The demo's talking mouth: keypoints that open and close the person's mouth, and a contact sheet
+of the rendered video.
+
+  demo_mouth.py kp BUNDLE OUT.bin FRAMES
+      FRAMES frames of 126 little-endian floats (source keypoints of driver frame k modulo NT, then
+      the same keypoints with the mouth opened as the baker's keypoints.open_mouth does), the mouth
+      opening and closing once every PERIOD frames.
+  demo_mouth.py sheet BUNDLE VIDEO.mp4 OUT.png
+      The frames with the mouth closed, half open and open, each as the whole frame and a close-up
+      of the mouth."""
+
+import json
+import os
+import subprocess
+import sys
+
+import numpy as np
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "tools", "bake"))
+
+import keypoints  # noqa: E402
+from contact_sheet import write_png  # noqa: E402
+
+PERIOD = 24
+OPEN = 0.08
+# Frames of the first cycle with the mouth closed, half open and open.
+SHOWN = (0, PERIOD // 4, PERIOD // 2)
+TILE_HEIGHT = 360
+
+
+def amount(k):
+    return OPEN * 0.5 * (1.0 - np.cos(2.0 * np.pi * k / PERIOD))
+
+
+def manifest(root):
+    with open(os.path.join(root, "manifest.json")) as f:
+        m = json.load(f)
+    return m, m.get("NT", m.get("frame_count")), m.get("crop", m.get("crop_size"))
+
+
+def write_kp(root, out, frames):
+    _m, NT, _crop = manifest(root)
+    xs = np.fromfile(os.path.join(root, "xs_target.bin"), dtype="<f4").reshape(NT, keypoints.ROWS, 3)
+    rows = []
+    for k in range(frames):
+        ks = xs[k % NT].astype(np.float64)
+        rows += [ks, keypoints.open_mouth(ks, amount(k))]
+    np.asarray(rows, dtype="<f4").tofile(out)
+
+
+def video_frames(path, W, H, indices):
+    select = "+".join("eq(n\\,%d)" % i for i in indices)
+    raw = subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-i", path, "-vf", "select=" + select,
+                          "-fps_mode", "passthrough", "-f", "rawvideo", "-pix_fmt", "rgb24", "-"],
+                         check=True, capture_output=True).stdout
+    return np.frombuffer(raw, dtype=np.uint8).reshape(-1, H, W, 3)
+
+
+def resample(img, height):
+    """Nearest-neighbour scaling to the given height."""
+    h, w, _ = img.shape
+    width = max(1, round(w * height / h))
+    ys = (np.arange(height) + 0.5) * h / height
+    xs = (np.arange(width) + 0.5) * w / width
+    return img[ys.astype(int)][:, xs.astype(int)]
+
+
+def mouth_box(M, crop):
+    """Frame pixels of the crop region around the mouth (crop coordinates x -0.55..0.55,
+    y 0.0..0.75), through M."""
+    corners = [((u + 1) * crop / 2 - 0.5, (v + 1) * crop / 2 - 0.5) for u in (-0.55, 0.55) for v in (0.0, 0.75)]
+    X = [M[0, 0] * x + M[0, 1] * y + M[0, 2] for x, y in corners]
+    Y = [M[1, 0] * x + M[1, 1] * y + M[1, 2] for x, y in corners]
+    return int(min(X)), int(max(X)) + 1, int(min(Y)), int(max(Y)) + 1
+
+
+def write_sheet(root, video, out):
+    m, NT, crop = manifest(root)
+    W, H = m["W"], m["H"]
+    sw, sh = m.get("M_src_w", W), m.get("M_src_h", H)
+    M = np.fromfile(os.path.join(root, "M.f32"), dtype="<f4").reshape(NT, 2, 3).astype(np.float64)
+    M[:, 0] *= W / sw
+    M[:, 1] *= H / sh
+    rows = []
+    for k, frame in zip(SHOWN, video_frames(video, W, H, SHOWN)):
+        x0, x1, y0, y1 = mouth_box(M[k % NT], crop)
+        close = frame[max(0, y0):min(H, y1), max(0, x0):min(W, x1)]
+        rows.append(np.concatenate([resample(frame, TILE_HEIGHT), resample(close, TILE_HEIGHT)], axis=1))
+    width = max(r.shape[1] for r in rows)
+    rows = [np.pad(r, ((0, 4), (0, width - r.shape[1]), (0, 0))) for r in rows]
+    write_png(out, np.concatenate(rows, axis=0))
+
+
+def main(argv):
+    if len(argv) == 4 and argv[0] == "kp":
+        write_kp(argv[1], argv[2], int(argv[3]))
+    elif len(argv) == 4 and argv[0] == "sheet":
+        write_sheet(argv[1], argv[2], argv[3])
+    else:
+        print(__doc__.strip(), file=sys.stderr)
+        return 2
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
