@@ -237,7 +237,9 @@ TEST(FfSource, CursorLoopsAndSeeksTheMovieFrameExactly) {
     ASSERT_EQ(si, k % kNT);
     ASSERT_EQ(buf, frames[si]);
   }
-  for (int target : {9, 8, 1, 10}) {
+  // None of these targets can still be resident from an earlier round (a frame decoded ahead of a
+  // later seek may be, depending on how far the thread got), so each costs exactly one seek.
+  for (int target : {9, 8, 1, 5}) {
     ASSERT_EQ(cursor->pullAt(target, buf.data()), target);
     ASSERT_EQ(buf, frames[target]);
   }
