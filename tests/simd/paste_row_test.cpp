@@ -67,7 +67,7 @@ class PasteRowTest : public le::test::PerTarget {};
 // reference's bytes.
 TEST_P(PasteRowTest, InsideAndBorderPixelsMatchTheReference) {
   const Scene scene(21);
-  const int x0 = 10, x1 = 89;
+  const int x0 = 10, x1 = 92;
   std::vector<int> colU(x1 - x0 + 1), colV(x1 - x0 + 1);
   for (int i = 0; i <= x1 - x0; ++i) {
     colU[i] = -2500 + i * 731;
@@ -132,8 +132,49 @@ TEST_P(PasteRowEdgeTest, EmptyRowWritesNothing) {
   EXPECT_EQ(row, std::vector<uint8_t>(30, 7));
 }
 
+class PasteUnsharpRowTest : public le::test::PerTarget {};
+
+// Row lengths around the vector widths (vector body and scalar tail), a 13-tap kernel along a
+// row (stride 1) and down a plane (stride of a row), and the one-tap kernel.
+TEST_P(PasteUnsharpRowTest, BlurMatchesTheReference) {
+  std::mt19937 rng(9);
+  std::uniform_real_distribution<float> value(0.0f, 255.0f), weight(-0.2f, 0.6f);
+  const size_t stride = 70;
+  std::vector<float> plane(stride * 14 + 16);
+  for (float& f : plane) f = value(rng);
+  for (int taps : {13, 1}) {
+    std::vector<float> kernel(static_cast<size_t>(taps));
+    for (float& k : kernel) k = weight(rng);
+    for (size_t step : {size_t(1), stride}) {
+      for (size_t n : {1, 3, 8, 15, 16, 17, 33, 64}) {
+        std::vector<float> got(n + 1, -1.0f), expected(n + 1, -1.0f);
+        pasteBlurRow(plane.data() + 1, step, kernel.data(), taps, got.data(), n);
+        le::test::refBlurRow(plane.data() + 1, step, kernel.data(), taps, expected.data(), n);
+        ASSERT_EQ(got, expected) << "taps " << taps << " stride " << step << " n " << n;
+      }
+    }
+  }
+}
+
+// Values that clamp at both ends, a NaN blur (to 0), and lengths around the vector widths.
+TEST_P(PasteUnsharpRowTest, SharpenMatchesTheReferenceAndClamps) {
+  std::mt19937 rng(10);
+  std::uniform_real_distribution<float> value(-20.0f, 280.0f);
+  for (size_t n : {1, 7, 8, 9, 16, 31}) {
+    std::vector<float> row(n), blur(n);
+    for (size_t i = 0; i < n; ++i) row[i] = value(rng), blur[i] = value(rng);
+    blur[n / 2] = NAN;
+    std::vector<float> expected = row;
+    pasteSharpenRow(row.data(), blur.data(), 1.3f, n);
+    le::test::refSharpenRow(expected.data(), blur.data(), 1.3f, n);
+    ASSERT_EQ(row, expected) << "n " << n;
+    for (float f : row) ASSERT_TRUE(f >= 0.0f && f <= 255.0f) << f;
+  }
+}
+
 LE_INSTANTIATE_PER_TARGET(PasteRowTest);
 LE_INSTANTIATE_PER_TARGET(PasteRowEdgeTest);
+LE_INSTANTIATE_PER_TARGET(PasteUnsharpRowTest);
 
 }  // namespace
 }  // namespace le::simd
