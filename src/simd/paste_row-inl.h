@@ -65,31 +65,30 @@ void PasteSharpenRow(float* HWY_RESTRICT row, const float* HWY_RESTRICT blur, fl
   }
 }
 
-// Mask byte at (x, y), 0 outside the side x side mask.
-inline float MaskAt(const uint8_t* mask, int side, int x, int y) {
-  if (x < 0 || y < 0 || x >= side || y >= side) return 0.0f;
-  return static_cast<float>(mask[y * side + x]);
-}
-
-// Lanczos colour of one pixel into colour[0..2] (vector targets also write colour[3]) from an 8x8 window of four-float pixels (window
-// row j starts at window + j * stride). Per window row j and channel, with across taps a:
-// q_k = a[k] p[k] + a[k+4] p[k+4] (k = 0..3), h_0 = q_0 + q_2, h_1 = q_1 + q_3; then
-// H_e = sum over j of down[j] h_e, from 0 in increasing j, and colour = H_0 + H_1. A window row's
-// 32 floats fill 32 / lanes vectors, so this tree of additions falls onto whole vectors.
+// Lanczos colour of one pixel into colour[0..2] (vector targets also write colour[3]) from an
+// 8x8 window of four-float pixels (window row j starts at window + j * stride). Per window row j
+// and channel, with across taps a: q_k = a[k] p[k] + a[k+4] p[k+4] (k = 0..3), h_0 = q_0 + q_2,
+// h_1 = q_1 + q_3, r_e(j) = down[j] h_e; then H_e = ((r_e(0) + r_e(1)) + (r_e(2) + r_e(3))) +
+// ((r_e(4) + r_e(5)) + (r_e(6) + r_e(7))) and colour = H_0 + H_1. A window row's 32 floats fill
+// 32 / lanes vectors, so this tree of additions falls onto whole vectors, and its depth keeps the
+// pixel's chain of dependent additions short.
 #if HWY_TARGET == HWY_SCALAR
 HWY_INLINE void WindowColour(const float* HWY_RESTRICT window, ptrdiff_t stride,
                              const float* HWY_RESTRICT across, const float* HWY_RESTRICT down,
                              float* HWY_RESTRICT colour) {
   for (int c = 0; c < 3; ++c) {
-    float total0 = 0.0f, total1 = 0.0f;
+    float r[2][8];
     for (int j = 0; j < 8; ++j) {
       const float* p = window + j * stride + c;
       float q[4];
       for (int k = 0; k < 4; ++k) q[k] = across[k] * p[4 * k] + across[k + 4] * p[4 * (k + 4)];
-      total0 += down[j] * (q[0] + q[2]);
-      total1 += down[j] * (q[1] + q[3]);
+      r[0][j] = down[j] * (q[0] + q[2]);
+      r[1][j] = down[j] * (q[1] + q[3]);
     }
-    colour[c] = total0 + total1;
+    float half[2];
+    for (int e = 0; e < 2; ++e)
+      half[e] = ((r[e][0] + r[e][1]) + (r[e][2] + r[e][3])) + ((r[e][4] + r[e][5]) + (r[e][6] + r[e][7]));
+    colour[c] = half[0] + half[1];
   }
 }
 #else
@@ -103,9 +102,8 @@ HWY_INLINE void WindowColour(const float* HWY_RESTRICT window, ptrdiff_t stride,
   constexpr size_t kLanes = hn::MaxLanes(D());
   static_assert(kLanes == 4 || kLanes == 8, "a vector holds one or two four-float pixels");
   constexpr size_t kRowVectors = 32 / kLanes, kHalves = kRowVectors / 4;
-  hn::Vec<D> taps[kRowVectors], total[kHalves];
+  hn::Vec<D> taps[kRowVectors], weighted[8][kHalves];
   for (size_t m = 0; m < kRowVectors; ++m) taps[m] = hn::Load(d, spread + m * kLanes);
-  for (size_t e = 0; e < kHalves; ++e) total[e] = hn::Zero(d);
   for (int j = 0; j < 8; ++j) {
     const float* row = window + j * stride;
     hn::Vec<D> product[kRowVectors];
@@ -113,8 +111,13 @@ HWY_INLINE void WindowColour(const float* HWY_RESTRICT window, ptrdiff_t stride,
     hn::Vec<D> quarter[kRowVectors / 2];
     for (size_t m = 0; m < kRowVectors / 2; ++m) quarter[m] = hn::Add(product[m], product[m + kRowVectors / 2]);
     const auto weight = hn::Set(d, down[j]);
-    for (size_t e = 0; e < kHalves; ++e)
-      total[e] = hn::Add(total[e], hn::Mul(weight, hn::Add(quarter[e], quarter[e + kHalves])));
+    for (size_t e = 0; e < kHalves; ++e) weighted[j][e] = hn::Mul(weight, hn::Add(quarter[e], quarter[e + kHalves]));
+  }
+  hn::Vec<D> total[kHalves];
+  for (size_t e = 0; e < kHalves; ++e) {
+    const auto upper = hn::Add(hn::Add(weighted[0][e], weighted[1][e]), hn::Add(weighted[2][e], weighted[3][e]));
+    const auto lower = hn::Add(hn::Add(weighted[4][e], weighted[5][e]), hn::Add(weighted[6][e], weighted[7][e]));
+    total[e] = hn::Add(upper, lower);
   }
   if constexpr (kLanes == 8) {
     const hn::Half<D> dh;
@@ -125,21 +128,79 @@ HWY_INLINE void WindowColour(const float* HWY_RESTRICT window, ptrdiff_t stride,
 }
 #endif
 
-// The feather weight at (px, py) with phases fu, fv: bilinear over the four mask bytes around it
-// (outside counts 0), rounded to a whole byte value, over 255.
-HWY_INLINE float MaskAlpha(const uint8_t* HWY_RESTRICT mask, int side, int px, int py,
-                           const float* HWY_RESTRICT bx, const float* HWY_RESTRICT by) {
-  float m00, m10, m01, m11;
-  if (px >= 0 && py >= 0 && px + 1 < side && py + 1 < side) {
-    const uint8_t* m = mask + py * side + px;
-    m00 = m[0], m10 = m[1], m01 = m[side], m11 = m[side + 1];
-  } else {
-    m00 = MaskAt(mask, side, px, py), m10 = MaskAt(mask, side, px + 1, py);
-    m01 = MaskAt(mask, side, px, py + 1), m11 = MaskAt(mask, side, px + 1, py + 1);
+// Source positions u, v of count pixels (lanes-padded with a position that every pixel test
+// rejects) and their feather weights: bilinear over the four mask bytes around (u >> 10, v >> 10)
+// with the phases' bilinear taps, bytes outside the mask counting 0, rounded to a whole byte value
+// (ties to even) and divided by 255; 0 for a rejected pixel.
+constexpr int kRejected = -(1 << 30);
+
+void FeatherWeights(const uint8_t* HWY_RESTRICT mask, int side, const float* HWY_RESTRICT bilinearTaps,
+                    const int* HWY_RESTRICT us, const int* HWY_RESTRICT vs, float* HWY_RESTRICT alpha,
+                    int count) {
+  const hn::CappedTag<float, 8> df;
+  const hn::Rebind<int32_t, decltype(df)> di;
+  using VI = hn::Vec<decltype(di)>;
+  const int lanes = static_cast<int>(hn::Lanes(df));
+  // The mask is read four bytes at a time, each word starting at most at total - 4; a mask of
+  // fewer than four bytes is read from a zero-padded copy.
+  HWY_ALIGN uint8_t tiny[4] = {};
+  int total = side * side;
+  if (total < 4) {
+    std::copy(mask, mask + std::max(total, 0), tiny);
+    mask = tiny;
+    total = 4;
   }
-  const float top = m00 * bx[0] + m10 * bx[1];
-  const float bottom = m01 * bx[0] + m11 * bx[1];
-  return std::nearbyint(top * by[0] + bottom * by[1]) / 255.0f;
+  const int32_t* words = reinterpret_cast<const int32_t*>(mask);
+  const auto vSide = hn::Set(di, side), limit = hn::Set(di, total - 4), zero = hn::Zero(di);
+  const auto one = hn::Set(di, 1), three = hn::Set(di, 3), byte = hn::Set(di, 255);
+  const auto minusOne = hn::Set(di, -1), belowLowest = hn::Set(di, -1025), phase = hn::Set(di, 31);
+  const auto phases = hn::Set(di, 32), belowHalf = hn::Set(di, 511);
+  const auto scale = hn::Set(df, 255.0f);
+  // The mask bytes at columns px and px + 1 of row r, 0 outside the mask.
+  auto bytePair = [&](VI r, VI px, VI& left, VI& right) {
+    const auto rowIn = hn::And(hn::Gt(r, minusOne), hn::Lt(r, vSide));
+    const auto index = hn::Add(hn::Mul(r, vSide), px);
+    const auto offset = hn::Min(hn::Max(index, zero), limit);
+    const auto shift = hn::Sub(index, offset);
+    const auto word = hn::GatherOffset(di, words, offset);
+    const auto b0 = hn::And(hn::Shr(word, hn::ShiftLeft<3>(hn::Max(shift, zero))), byte);
+    const auto b1 = hn::And(hn::Shr(word, hn::ShiftLeft<3>(hn::Min(hn::Add(shift, one), three))), byte);
+    left = hn::IfThenElseZero(hn::And(rowIn, hn::Gt(px, minusOne)), b0);
+    right = hn::IfThenElseZero(hn::And(rowIn, hn::Lt(hn::Add(px, one), vSide)), b1);
+  };
+  // With the linear table (1 - p/32, p/32) every step of the float formula is exact (bytes times
+  // multiples of 1/32, then of 1/1024, within 18 significant bits), so whole numbers in units of
+  // 1/1024 give the same weight without looking taps up.
+  bool linear = true;
+  for (int p = 0; p < 32; ++p)
+    linear = linear && bilinearTaps[2 * p] == 1.0f - p / 32.0f && bilinearTaps[2 * p + 1] == p / 32.0f;
+  for (int i = 0; i < count; i += lanes) {
+    const auto u = hn::Load(di, us + i), v = hn::Load(di, vs + i);
+    const auto px = hn::ShiftRight<10>(u), py = hn::ShiftRight<10>(v);
+    const auto pu = hn::And(hn::ShiftRight<5>(u), phase), pv = hn::And(hn::ShiftRight<5>(v), phase);
+    const auto accept = hn::And(hn::And(hn::Gt(u, belowLowest), hn::Gt(v, belowLowest)),
+                                hn::And(hn::Lt(px, vSide), hn::Lt(py, vSide)));
+    VI m00, m10, m01, m11;
+    bytePair(py, px, m00, m10);
+    bytePair(hn::Add(py, one), px, m01, m11);
+    hn::Vec<decltype(df)> rounded;
+    if (linear) {
+      const auto qu = hn::Sub(phases, pu), qv = hn::Sub(phases, pv);
+      const auto top = hn::Add(hn::Mul(m00, qu), hn::Mul(m10, pu));
+      const auto bottom = hn::Add(hn::Mul(m01, qu), hn::Mul(m11, pu));
+      const auto w = hn::Add(hn::Mul(top, qv), hn::Mul(bottom, pv));
+      // w / 1024 to the nearest whole number, ties to even.
+      rounded = hn::ConvertTo(df, hn::ShiftRight<10>(hn::Add(hn::Add(w, belowHalf), hn::And(hn::ShiftRight<10>(w), one))));
+    } else {
+      const auto tu = hn::ShiftLeft<1>(pu), tv = hn::ShiftLeft<1>(pv);
+      const auto bx0 = hn::GatherIndex(df, bilinearTaps, tu), bx1 = hn::GatherIndex(df, bilinearTaps, hn::Add(tu, one));
+      const auto by0 = hn::GatherIndex(df, bilinearTaps, tv), by1 = hn::GatherIndex(df, bilinearTaps, hn::Add(tv, one));
+      const auto top = hn::Add(hn::Mul(hn::ConvertTo(df, m00), bx0), hn::Mul(hn::ConvertTo(df, m10), bx1));
+      const auto bottom = hn::Add(hn::Mul(hn::ConvertTo(df, m01), bx0), hn::Mul(hn::ConvertTo(df, m11), bx1));
+      rounded = hn::Round(hn::Add(hn::Mul(top, by0), hn::Mul(bottom, by1)));
+    }
+    hn::Store(hn::IfThenElseZero(hn::RebindMask(df, accept), hn::Div(rounded, scale)), df, alpha + i);
+  }
 }
 
 // out = dst * (1 - alpha) + alpha * colour, clamped to [0, 255] and truncated, for n channel bytes;
@@ -180,31 +241,34 @@ void PasteLanczos8Row(const float* HWY_RESTRICT crop4, int side, const uint8_t* 
   for (int t = 0; t < 32 * 8; ++t) hn::Store(hn::Set(d4, lanczosTaps[t]), d4, spread + 4 * t);
   constexpr int kPhaseFloats = 32;
 #endif
-  // The row goes in chunks: per pixel its weight and colour into three floats each (a fourth
-  // float is written and then overwritten by the next pixel), then one blend over the chunk.
+  // The row goes in chunks: the feather weights of the whole chunk first, then per covered
+  // pixel its colour, both spread to three floats per pixel (a fourth float is written and then
+  // overwritten by the next pixel), then one blend over the chunk's bytes.
   constexpr int kChunk = 64;
+  HWY_ALIGN int us[kChunk];
+  HWY_ALIGN int vs[kChunk];
+  HWY_ALIGN float alpha[kChunk];
   HWY_ALIGN float alpha3[3 * kChunk + 1];
   HWY_ALIGN float colour3[3 * kChunk + 1] = {};
   HWY_ALIGN float window[8 * 8 * 4];
+  const int lanes = static_cast<int>(hn::Lanes(hn::CappedTag<float, 8>()));
   for (int start = x0; start <= x1; start += kChunk) {
     const int count = std::min(kChunk, x1 - start + 1);
     for (int i = 0; i < count; ++i) {
-      float* alpha = alpha3 + 3 * i;
+      us[i] = rowU + colU[start + i - x0];
+      vs[i] = rowV + colV[start + i - x0];
+    }
+    for (int i = count; i % lanes != 0; ++i) us[i] = vs[i] = kRejected;
+    FeatherWeights(mask, side, bilinearTaps, us, vs, alpha, count);
+    for (int i = 0; i < count; ++i) {
+      float* a3 = alpha3 + 3 * i;
+      a3[0] = a3[1] = a3[2] = alpha[i];
+      if (!(alpha[i] > 0.0f)) continue;
+      const int u = us[i], v = vs[i];
+      const int px = u >> 10, py = v >> 10;
+      const float* spreadU = spread + kPhaseFloats * ((u >> 5) & 31);
+      const float* down = lanczosTaps + 8 * ((v >> 5) & 31);
       float* colour = colour3 + 3 * i;
-      alpha[0] = alpha[1] = alpha[2] = 0.0f;
-      const int u = rowU + colU[start + i - x0];
-      const int v = rowV + colV[start + i - x0];
-      const int px = u >> 10;
-      const int py = v >> 10;
-      if (u < -1024 || v < -1024 || px >= side || py >= side) continue;
-      const int fu = (u >> 5) & 31;
-      const int fv = (v >> 5) & 31;
-      const float a = MaskAlpha(mask, side, px, py, bilinearTaps + 2 * fu, bilinearTaps + 2 * fv);
-      if (!(a > 0.0f)) continue;
-      alpha[0] = alpha[1] = alpha[2] = a;
-
-      const float* spreadU = spread + kPhaseFloats * fu;
-      const float* down = lanczosTaps + 8 * fv;
       if (u > 3071 && v > 3071 && px + 4 < side && py + 4 < side) {
         WindowColour(crop4 + (static_cast<ptrdiff_t>(py - 3) * side + (px - 3)) * 4,
                      ptrdiff_t(side) * 4, spreadU, down, colour);

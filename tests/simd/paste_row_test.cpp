@@ -60,13 +60,7 @@ struct Scene {
   }
 };
 
-class PasteRowTest : public le::test::PerTarget {};
-
-// Rows that cross the crop from outside to outside at a 1.4x scale and a slight rotation, so
-// that both the fully-inside path and the bounds-checked path run; both must give the
-// reference's bytes.
-TEST_P(PasteRowTest, InsideAndBorderPixelsMatchTheReference) {
-  const Scene scene(21);
+void expectReferenceRows(const Scene& scene) {
   const int x0 = 10, x1 = 92;
   std::vector<int> colU(x1 - x0 + 1), colV(x1 - x0 + 1);
   for (int i = 0; i <= x1 - x0; ++i) {
@@ -92,6 +86,21 @@ TEST_P(PasteRowTest, InsideAndBorderPixelsMatchTheReference) {
   }
   EXPECT_GT(inside, 100);
   EXPECT_GT(border, 100);
+}
+
+class PasteRowTest : public le::test::PerTarget {};
+
+// Rows that cross the crop from outside to outside at a 1.4x scale and a slight rotation, so
+// that both the fully-inside path and the bounds-checked path run; both must give the
+// reference's bytes, with the linear feather taps and with taps of any other shape.
+TEST_P(PasteRowTest, InsideAndBorderPixelsMatchTheReference) {
+  for (bool linear : {true, false}) {
+    SCOPED_TRACE(linear ? "linear feather taps" : "other feather taps");
+    Scene scene(21);
+    if (!linear)
+      for (int p = 0; p < 32; ++p) scene.taps.bilinear[p * 2] += 0.01f * std::sin(static_cast<float>(p));
+    expectReferenceRows(scene);
+  }
 }
 
 struct EdgeCase {

@@ -155,14 +155,15 @@ void refPasteRow(const float* crop4, int side, const uint8_t* mask, const float*
     const float* across = lanczosTaps + fu * 8;
     const float* down = lanczosTaps + fv * 8;
     for (int c = 0; c < 3; ++c) {
-      // Per source row: q_k = a[k] p[k] + a[k+4] p[k+4], halves q_0 + q_2 and q_1 + q_3; each
-      // half weighted down the rows and summed on its own; the two halves added last. Pixels
-      // outside the crop count 0.
+      // Per source row: q_k = a[k] p[k] + a[k+4] p[k+4], halves q_0 + q_2 and q_1 + q_3, each
+      // weighted by the row's down tap; each half's eight rows added pairwise, then in pairs of
+      // pairs, then the two groups of four; the two halves added last. Pixels outside the crop
+      // count 0.
       auto pixel = [&](int sx, int sy) -> float {
         return sx < 0 || sy < 0 || sx >= side || sy >= side ? 0.0f
                                                              : crop4[(sy * side + sx) * 4 + c];
       };
-      float half0 = 0.0f, half1 = 0.0f;
+      float rows[2][8];
       for (int j = 0; j < 8; ++j) {
         const int sy = py - 3 + j;
         float q[4];
@@ -173,11 +174,17 @@ void refPasteRow(const float* crop4, int side, const uint8_t* mask, const float*
         }
         const float h0 = q[0] + q[2];
         const float h1 = q[1] + q[3];
-        const float w0 = down[j] * h0;
-        const float w1 = down[j] * h1;
-        half0 += w0;
-        half1 += w1;
+        rows[0][j] = down[j] * h0;
+        rows[1][j] = down[j] * h1;
       }
+      float sums[2];
+      for (int e = 0; e < 2; ++e) {
+        const float* r = rows[e];
+        const float pairs[4] = {r[0] + r[1], r[2] + r[3], r[4] + r[5], r[6] + r[7]};
+        const float fours[2] = {pairs[0] + pairs[1], pairs[2] + pairs[3]};
+        sums[e] = fours[0] + fours[1];
+      }
+      const float half0 = sums[0], half1 = sums[1];
       const float total = half0 + half1;
       const float dst = rowOut[3 * x + c];
       const float keep = dst * (1.0f - alpha);
