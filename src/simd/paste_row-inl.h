@@ -104,8 +104,8 @@ HWY_INLINE void WindowColour(const float* HWY_RESTRICT window, ptrdiff_t stride,
   constexpr size_t kRowVectors = 32 / kLanes, kHalves = kRowVectors / 4;
   hn::Vec<D> taps[kRowVectors], weighted[8][kHalves];
   for (size_t m = 0; m < kRowVectors; ++m) taps[m] = hn::Load(d, spread + m * kLanes);
-  for (int j = 0; j < 8; ++j) {
-    const float* row = window + j * stride;
+  const float* row = window;
+  for (int j = 0; j < 8; ++j, row += stride) {
     hn::Vec<D> product[kRowVectors];
     for (size_t m = 0; m < kRowVectors; ++m) product[m] = hn::Mul(taps[m], hn::LoadU(d, row + m * kLanes));
     hn::Vec<D> quarter[kRowVectors / 2];
@@ -128,15 +128,18 @@ HWY_INLINE void WindowColour(const float* HWY_RESTRICT window, ptrdiff_t stride,
 }
 #endif
 
-// Source positions u, v of count pixels (lanes-padded with a position that every pixel test
-// rejects) and their feather weights: bilinear over the four mask bytes around (u >> 10, v >> 10)
-// with the phases' bilinear taps, bytes outside the mask counting 0, rounded to a whole byte value
-// (ties to even) and divided by 255; 0 for a rejected pixel.
-constexpr int kRejected = -(1 << 30);
+// For count pixels from colU, colV (count at most kChunk): the source positions u = rowU + colU[i],
+// v = rowV + colV[i] into us, vs, and the feather weights into alpha and, three times each, into
+// alpha3: bilinear over the four mask bytes around (u >> 10, v >> 10) with the phases' bilinear
+// taps, bytes outside the mask counting 0, rounded to a whole byte value (ties to even) and
+// divided by 255; 0 for a pixel outside [-1, side) in either axis. The arrays are written up to
+// count rounded up to whole vectors.
+constexpr int kChunk = 64;
 
 void FeatherWeights(const uint8_t* HWY_RESTRICT mask, int side, const float* HWY_RESTRICT bilinearTaps,
-                    const int* HWY_RESTRICT us, const int* HWY_RESTRICT vs, float* HWY_RESTRICT alpha,
-                    int count) {
+                    const int* HWY_RESTRICT colU, const int* HWY_RESTRICT colV, int rowU, int rowV,
+                    int count, int* HWY_RESTRICT us, int* HWY_RESTRICT vs, float* HWY_RESTRICT alpha,
+                    float* HWY_RESTRICT alpha3) {
   const hn::CappedTag<float, 8> df;
   const hn::Rebind<int32_t, decltype(df)> di;
   using VI = hn::Vec<decltype(di)>;
@@ -174,8 +177,29 @@ void FeatherWeights(const uint8_t* HWY_RESTRICT mask, int side, const float* HWY
   bool linear = true;
   for (int p = 0; p < 32; ++p)
     linear = linear && bilinearTaps[2 * p] == 1.0f - p / 32.0f && bilinearTaps[2 * p + 1] == p / 32.0f;
+  // Output vector m of alpha3 takes lane l from alpha lane (m * lanes + l) / 3.
+  HWY_ALIGN int32_t spreadIndex[3][8];
+  for (int m = 0; m < 3; ++m)
+    for (int l = 0; l < lanes; ++l) spreadIndex[m][l] = (m * lanes + l) / 3;
+  const auto spread0 = hn::SetTableIndices(df, spreadIndex[0]);
+  const auto spread1 = hn::SetTableIndices(df, spreadIndex[1]);
+  const auto spread2 = hn::SetTableIndices(df, spreadIndex[2]);
+  const auto uBase = hn::Set(di, rowU), vBase = hn::Set(di, rowV);
   for (int i = 0; i < count; i += lanes) {
-    const auto u = hn::Load(di, us + i), v = hn::Load(di, vs + i);
+    auto u = hn::Set(di, -(1 << 30)), v = u;  // far outside: rejected
+    if (i + lanes <= count) {
+      u = hn::Add(uBase, hn::LoadU(di, colU + i));
+      v = hn::Add(vBase, hn::LoadU(di, colV + i));
+    } else {
+      HWY_ALIGN int tailU[8], tailV[8];
+      hn::Store(u, di, tailU);
+      hn::Store(v, di, tailV);
+      for (int k = 0; k < count - i; ++k) tailU[k] = rowU + colU[i + k], tailV[k] = rowV + colV[i + k];
+      u = hn::Load(di, tailU);
+      v = hn::Load(di, tailV);
+    }
+    hn::Store(u, di, us + i);
+    hn::Store(v, di, vs + i);
     const auto px = hn::ShiftRight<10>(u), py = hn::ShiftRight<10>(v);
     const auto pu = hn::And(hn::ShiftRight<5>(u), phase), pv = hn::And(hn::ShiftRight<5>(v), phase);
     const auto accept = hn::And(hn::And(hn::Gt(u, belowLowest), hn::Gt(v, belowLowest)),
@@ -199,7 +223,11 @@ void FeatherWeights(const uint8_t* HWY_RESTRICT mask, int side, const float* HWY
       const auto bottom = hn::Add(hn::Mul(hn::ConvertTo(df, m01), bx0), hn::Mul(hn::ConvertTo(df, m11), bx1));
       rounded = hn::Round(hn::Add(hn::Mul(top, by0), hn::Mul(bottom, by1)));
     }
-    hn::Store(hn::IfThenElseZero(hn::RebindMask(df, accept), hn::Div(rounded, scale)), df, alpha + i);
+    const auto weight = hn::IfThenElseZero(hn::RebindMask(df, accept), hn::Div(rounded, scale));
+    hn::Store(weight, df, alpha + i);
+    hn::StoreU(hn::TableLookupLanes(weight, spread0), df, alpha3 + 3 * i);
+    hn::StoreU(hn::TableLookupLanes(weight, spread1), df, alpha3 + 3 * i + lanes);
+    hn::StoreU(hn::TableLookupLanes(weight, spread2), df, alpha3 + 3 * i + 2 * lanes);
   }
 }
 
@@ -244,25 +272,17 @@ void PasteLanczos8Row(const float* HWY_RESTRICT crop4, int side, const uint8_t* 
   // The row goes in chunks: the feather weights of the whole chunk first, then per covered
   // pixel its colour, both spread to three floats per pixel (a fourth float is written and then
   // overwritten by the next pixel), then one blend over the chunk's bytes.
-  constexpr int kChunk = 64;
   HWY_ALIGN int us[kChunk];
   HWY_ALIGN int vs[kChunk];
   HWY_ALIGN float alpha[kChunk];
   HWY_ALIGN float alpha3[3 * kChunk + 1];
   HWY_ALIGN float colour3[3 * kChunk + 1] = {};
   HWY_ALIGN float window[8 * 8 * 4];
-  const int lanes = static_cast<int>(hn::Lanes(hn::CappedTag<float, 8>()));
   for (int start = x0; start <= x1; start += kChunk) {
     const int count = std::min(kChunk, x1 - start + 1);
+    FeatherWeights(mask, side, bilinearTaps, colU + (start - x0), colV + (start - x0), rowU, rowV, count,
+                   us, vs, alpha, alpha3);
     for (int i = 0; i < count; ++i) {
-      us[i] = rowU + colU[start + i - x0];
-      vs[i] = rowV + colV[start + i - x0];
-    }
-    for (int i = count; i % lanes != 0; ++i) us[i] = vs[i] = kRejected;
-    FeatherWeights(mask, side, bilinearTaps, us, vs, alpha, count);
-    for (int i = 0; i < count; ++i) {
-      float* a3 = alpha3 + 3 * i;
-      a3[0] = a3[1] = a3[2] = alpha[i];
       if (!(alpha[i] > 0.0f)) continue;
       const int u = us[i], v = vs[i];
       const int px = u >> 10, py = v >> 10;
