@@ -133,6 +133,23 @@ TEST_P(PasteRowEdgeTest, MaskWeightAtTheLeftEdge) {
   }
 }
 
+// A crop of one pixel: the whole mask is a single byte; positions around it on both axes.
+TEST_P(PasteRowEdgeTest, OnePixelCropMatchesTheReference) {
+  const Taps taps;
+  const std::vector<float> crop4{200.0f, 100.0f, 50.0f, 0.0f};
+  const uint8_t mask[1] = {255};
+  const std::vector<int> colU{-1100, -1024, -700, -512, -200, 0, 300, 700, 1023, 1024};
+  for (int rowV : {-1024, -600, 0, 400, 1023, 1024}) {
+    const std::vector<int> colV(colU.size(), 0);
+    std::vector<uint8_t> got(3 * colU.size(), 30), expected = got;
+    pasteLanczos8Row(crop4.data(), 1, mask, taps.lanczos.data(), taps.bilinear.data(), colU.data(), colV.data(), 0,
+                     rowV, 0, int(colU.size()) - 1, got.data());
+    le::test::refPasteRow(crop4.data(), 1, mask, taps.lanczos.data(), taps.bilinear.data(), colU.data(),
+                          colV.data(), 0, rowV, 0, int(colU.size()) - 1, expected.data());
+    ASSERT_EQ(got, expected) << "rowV " << rowV;
+  }
+}
+
 TEST_P(PasteRowEdgeTest, EmptyRowWritesNothing) {
   const Scene scene(2);
   const std::vector<int> colU{10000}, colV{10000};
