@@ -4,6 +4,7 @@
 // ratio of seconds per frame: above 1 the cursor is faster.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -47,8 +48,6 @@ const std::string& member() {
   return path;
 }
 
-double gOursSecondsPerFrame = 0, gPeerSecondsPerFrame = 0;
-
 void BM_DriverCursor(benchmark::State& state) {
   setenv("LE_DRIVER_HWDEC", "0", 1);  // the software decoder, as the peer uses
   auto cursor = le::DriverCursor::over(le::driver::openMp4(member(), kFrames, kW, kH), 2, 11);
@@ -65,6 +64,7 @@ void BM_DriverCursor(benchmark::State& state) {
   benchmark::DoNotOptimize(sum);
   state.SetItemsProcessed(frames);
   state.counters["fps"] = benchmark::Counter(double(frames), benchmark::Counter::kIsRate);
+  state.counters["resident_MiB"] = double(cursor->residentBytes()) / (1 << 20);
 }
 
 struct FormatClose {
@@ -156,31 +156,44 @@ void BM_FfmpegSwsScale(benchmark::State& state) {
   state.counters["fps"] = benchmark::Counter(double(frames), benchmark::Counter::kIsRate);
 }
 
-BENCHMARK(BM_DriverCursor)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(6);
-BENCHMARK(BM_FfmpegSwsScale)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(6);
+// Repetitions of the two are interleaved in random order (see main), so that load from other
+// processes on the machine falls on both alike; the ratio compares their medians.
+BENCHMARK(BM_DriverCursor)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2)
+    ->Repetitions(7);
+BENCHMARK(BM_FfmpegSwsScale)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2)
+    ->Repetitions(7);
 
-// Collects the real time per pass of both benchmarks to print the ratio.
+double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v.empty() ? 0 : v[v.size() / 2];
+}
+
+// Collects the real time of every repetition of both benchmarks to print the ratio.
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& r : runs) {
-      const double perFrame = r.GetAdjustedRealTime() / kFrames;
-      if (r.benchmark_name().find("BM_DriverCursor") == 0) gOursSecondsPerFrame = perFrame;
-      if (r.benchmark_name().find("BM_FfmpegSwsScale") == 0) gPeerSecondsPerFrame = perFrame;
+      if (r.run_type != Run::RT_Iteration || r.error_occurred) continue;
+      if (r.benchmark_name().rfind("BM_DriverCursor", 0) == 0) ours.push_back(r.GetAdjustedRealTime());
+      if (r.benchmark_name().rfind("BM_FfmpegSwsScale", 0) == 0) peer.push_back(r.GetAdjustedRealTime());
     }
   }
+  std::vector<double> ours, peer;  // seconds (in the reported unit) per pass
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
+  std::vector<char*> args(argv, argv + argc);
+  char interleave[] = "--benchmark_enable_random_interleaving=true";
+  args.insert(args.begin() + 1, interleave);
+  int n = int(args.size());
+  benchmark::Initialize(&n, args.data());
   RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  if (gOursSecondsPerFrame > 0 && gPeerSecondsPerFrame > 0) {
-    std::printf("RATIO driver_decode %.3f\n", gPeerSecondsPerFrame / gOursSecondsPerFrame);
-  }
+  const double ours = median(reporter.ours), peer = median(reporter.peer);
+  if (ours > 0 && peer > 0) std::printf("RATIO driver_decode %.3f\n", peer / ours);
   benchmark::Shutdown();
   return 0;
 }

@@ -27,11 +27,13 @@ struct DriverCursor::Impl {
   void throwIfFailureReached();      // state mutex held
 
   const std::unique_ptr<driver::Source> source;
-  const int NT, W, H;
+  const int NT;
   const int64_t frameBytes;
   const int lookAhead, history, slots;
-  // Frame bytes are not guarded: the thread writes a slot only outside the window the consumer
-  // may read (the history behind `consumed` and everything at or above `produced`).
+  // Frame bytes are not guarded by a mutex. The thread writes only slot(produced), which last
+  // held ring position produced - slots: since it decodes only while produced - consumed <
+  // lookAhead, that position lies more than history + 1 takes back, outside every frame the
+  // consumer may still hold. The consumer reads a position only after produced has passed it.
   const std::unique_ptr<uint8_t[]> ring;
 
   std::mutex api;  // serialises the public pulls and seeks
@@ -59,8 +61,6 @@ struct DriverCursor::Impl {
 DriverCursor::Impl::Impl(std::unique_ptr<driver::Source> src, int lookAheadIn, int historyIn)
     : source(std::move(src)),
       NT(source->NT()),
-      W(source->W()),
-      H(source->H()),
       frameBytes(source->frameBytes()),
       lookAhead(std::max(lookAheadIn, 1)),
       history(std::max(historyIn, 0)),

@@ -15,6 +15,7 @@ extern "C" {
 }
 
 #include "driver/movie_decoder_build.h"
+#include "simd/half.h"
 #include "simd/simd.h"
 
 namespace le::driver {
@@ -30,13 +31,6 @@ std::string avErrorText(int err) {
 
 std::string sizeText(int w, int h) { return std::to_string(w) + "x" + std::to_string(h); }
 
-uint16_t toF16(float x) {
-  const _Float16 h = static_cast<_Float16>(x);  // round to nearest, ties to even
-  uint16_t bits;
-  std::memcpy(&bits, &h, sizeof bits);
-  return bits;
-}
-
 uint8_t clamp255(int v) { return uint8_t(std::clamp(v, 0, 255)); }
 
 }  // namespace
@@ -49,7 +43,7 @@ void FfSource::FrameFree::operator()(AVFrame* p) const { av_frame_free(&p); }
 FfSource::FfSource(Kind kind, std::string path, int NT, int W, int H)
     : kind_(kind), path_(std::move(path)), NT_(NT), W_(W), H_(H) {
   if (kind_ == kPrior) {
-    for (int i = 0; i < 256; ++i) levelToF16_[i] = toF16(float(i) / 255.0f);
+    for (int i = 0; i < 256; ++i) levelToF16_[i] = le::f32ToF16(float(i) / 255.0f);
   }
   open();
 }

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -101,22 +102,88 @@ TEST(Session, LoadFailuresReachTheHostAsText) {
   le_destroy(ok);
 }
 
-TEST(Session, PasteMaskMustHoldCropSquaredBytes) {
-  TempDir dir;
-  std::string bundle = copyOf("test", dir);
-  writeFile(bundle + "/mask_512.u8", std::string(64 * 64 - 1, '\xff'));
-  EXPECT_EQ(createError(bundle), "le_create: mask read failed");
-  writeFile(bundle + "/mask_512.u8", std::string(64 * 64 + 1, '\xff'));
-  EXPECT_EQ(createError(bundle), "");
-  std::filesystem::remove(bundle + "/mask_512.u8");
-  EXPECT_EQ(createError(bundle), "le_create: mask read failed");
+// One damaged copy of the test bundle per refusal; le_create reports each with its exact text.
+struct Damage {
+  const char* name;
+  std::function<void(const std::string& bundle)> apply;
+  std::function<std::string(const std::string& bundle)> expect;
+};
+
+void setManifestKey(const std::string& bundle, const std::string& from, const std::string& to) {
+  std::string text = le::test::readFile(bundle + "/manifest.json");
+  const size_t at = text.find(from);
+  ASSERT_NE(at, std::string::npos) << from;
+  writeFile(bundle + "/manifest.json", text.replace(at, from.size(), to));
 }
 
-TEST(Session, DrivingTableErrorsFailCreation) {
+const std::string kDash = "\xe2\x80\x94";
+
+const Damage kDamages[] = {
+    {"ShortMask", [](const std::string& b) { writeFile(b + "/mask_512.u8", std::string(64 * 64 - 1, '\xff')); },
+     [](const std::string&) { return std::string("le_create: mask read failed"); }},
+    {"NoMask", [](const std::string& b) { std::filesystem::remove(b + "/mask_512.u8"); },
+     [](const std::string&) { return std::string("le_create: mask read failed"); }},
+    {"EvenKsize", [](const std::string& b) { setManifestKey(b, "\"ksize\": 13", "\"ksize\": 12"); },
+     [](const std::string&) { return std::string("le_create: paste: ksize must be odd"); }},
+    {"SiOutOfRange", [](const std::string& b) { writeFile(b + "/drive/si.i32", std::string(8 * 4, '\x7f')); },
+     [](const std::string&) { return std::string("le_create: drive: si out of range"); }},
+    {"LongDriveTable", [](const std::string& b) { writeFile(b + "/drive/xd.f32", std::string(8 * 63 * 4 + 4, 0)); },
+     [](const std::string& b) { return "le_create: size mismatch " + b + "/drive/xd.f32"; }},
+    {"LongPooled", [](const std::string& b) { writeFile(b + "/pooled64.f16", std::string(12 * 131072 + 1, 0)); },
+     [](const std::string& b) { return "le_create: size mismatch " + b + "/pooled64.f16"; }},
+    {"ShortM", [](const std::string& b) { writeFile(b + "/M.f32", std::string(12 * 6 * 4 - 4, 0)); },
+     [](const std::string& b) { return "le_create: size mismatch " + b + "/M.f32"; }},
+    {"MissingHevcPrior",
+     [](const std::string& b) {
+       std::filesystem::remove(b + "/P.f16");
+       setManifestKey(b, "\"agent\"", "\"P_hevc\": \"gone.mov\", \"agent\"");
+     },
+     [](const std::string& b) {
+       return "le_create: this bundle's manifest names P_hevc 'gone.mov' and the file is not there (" + b +
+              "/gone.mov) " + kDash + " the renderer has no warp prior. REFUSING to create a session.";
+     }},
+    {"NoDriverVideo",
+     [](const std::string& b) {
+       std::filesystem::remove_all(b + "/target_frames");
+       std::filesystem::remove(b + "/target_frames.mp4");
+     },
+     [](const std::string& b) {
+       return "le_create: this bundle carries neither a populated target_frames/ nor target_frames.mp4 (" + b +
+              "/target_frames.mp4) " + kDash + " there is no driver video to play. REFUSING to create a session.";
+     }},
+    {"DriverMovieOfAnotherSize",
+     [](const std::string& b) {
+       std::filesystem::remove_all(b + "/target_frames");
+       std::filesystem::copy_file(fixture("test-wrong-size-driver") + "/target_frames.mp4", b + "/target_frames.mp4",
+                                  std::filesystem::copy_options::overwrite_existing);
+     },
+     [](const std::string& b) {
+       return "le_create: le_driver: " + b + "/target_frames.mp4 is 128x120, the manifest says 160x120 " + kDash +
+              " refusing to rescale the driver";
+     }},
+    {"ZeroStamp", [](const std::string& b) { setManifestKey(b, "\"M_src_w\": 160", "\"M_src_w\": 0"); },
+     [](const std::string&) {
+       return std::string("le_create: manifest: bad paste-space stamp (M_src_w/M_src_h must be > 0)");
+     }},
+};
+
+class SessionRefuses : public testing::TestWithParam<Damage> {};
+
+TEST_P(SessionRefuses, DamagedBundleWithItsExactText) {
+  TempDir dir;
+  const std::string bundle = copyOf("test", dir);
+  GetParam().apply(bundle);
+  EXPECT_EQ(createError(bundle), GetParam().expect(bundle));
+}
+
+INSTANTIATE_TEST_SUITE_P(Damages, SessionRefuses, testing::ValuesIn(kDamages),
+                         [](const testing::TestParamInfo<Damage>& info) { return std::string(info.param.name); });
+
+TEST(Session, MaskLongerThanCropSquaredIsRead) {
   TempDir dir;
   std::string bundle = copyOf("test", dir);
-  writeFile(bundle + "/drive/si.i32", std::string(8 * 4, '\x7f'));
-  EXPECT_EQ(createError(bundle), "le_create: drive: si out of range");
+  writeFile(bundle + "/mask_512.u8", std::string(64 * 64 + 1, '\xff'));
+  EXPECT_EQ(createError(bundle), "");
 }
 
 // Run under AddressSanitizer, this finds anything a creation leaves behind, failed or not.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstring>
 #include <functional>
 #include <ostream>
 #include <random>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "fake_source.h"
+#include "test_media.h"
 #include "test_util.h"
 
 namespace le {
@@ -190,48 +192,91 @@ TEST(DriverCursor, RefusesASourceWithoutFrames) {
   EXPECT_EQ(errorOf([] { make({.NT = 0}); }), "le_driver: fake holds 0 frames — nothing to play");
 }
 
+// What a concurrency round plays: a source factory and the bytes each frame must hold.
+struct Played {
+  const char* label;
+  std::function<std::unique_ptr<driver::Source>()> open;
+  std::function<bool(const uint8_t*, int64_t, int)> holds;
+};
+
+void PrintTo(const Played& p, std::ostream* os) { *os << p.label; }
+
+class DriverCursorThreads : public ::testing::TestWithParam<Played> {};
+
 // Pulls, seeks, mutable takes and observers race the decode-ahead thread, and cursors are
 // destroyed while it is in the middle of a decode or a seek.
-TEST(DriverCursorThreads, PullSeekAndDestroyWhileDecoding) {
+TEST_P(DriverCursorThreads, PullSeekAndDestroyWhileDecoding) {
+  const Played& played = GetParam();
   std::mt19937 rng(1234);
-  for (int round = 0; round < 40; ++round) {
-    Made m = make({.NT = 23, .W = 32, .H = 8}, 1 + round % 3, round % 4);
+  for (int round = 0; round < 24; ++round) {
+    auto cursor = DriverCursor::over(played.open(), 1 + round % 3, round % 4);
+    const int NT = cursor->NT();
+    const int64_t n = cursor->frameBytes();
     std::atomic<bool> done{false};
     std::thread observer([&] {
       while (!done.load()) {
-        (void)m.cursor->position();
-        (void)m.cursor->seeks();
-        (void)m.cursor->residentBytes();
+        (void)cursor->position();
+        (void)cursor->seeks();
+        (void)cursor->residentBytes();
       }
     });
-    const int steps = int(rng() % 60);
+    const int steps = int(rng() % 40);
     for (int k = 0; k < steps; ++k) {
       int si = -1;
       switch (rng() % 4) {
         case 0: {
-          const uint8_t* f = m.cursor->pull(&si);
-          ASSERT_TRUE(holdsFrame(f, m.cursor->frameBytes(), si));
+          const uint8_t* f = cursor->pull(&si);
+          ASSERT_TRUE(played.holds(f, n, si)) << "frame " << si;
           break;
         }
         case 1: {
-          const int want = int(rng() % 23);
-          const uint8_t* f = m.cursor->pullAt(want, &si);
+          const int want = int(rng() % NT);
+          const uint8_t* f = cursor->pullAt(want, &si);
           ASSERT_EQ(si, want);
-          ASSERT_TRUE(holdsFrame(f, m.cursor->frameBytes(), want));
+          ASSERT_TRUE(played.holds(f, n, want)) << "frame " << want;
           break;
         }
         case 2:
-          m.cursor->pullMut(&si)[0] = 0xEE;
+          cursor->pullMut(&si)[0] ^= 0xFF;
           break;
         default:
-          m.cursor->seek(int(rng() % 23));
+          cursor->seek(int(rng() % NT));
       }
     }
-    if (round % 2) m.cursor->seek(int(rng() % 23));  // leave a seek pending at destruction
+    if (round % 2) cursor->seek(int(rng() % NT));  // leave a seek pending at destruction
     done = true;
     observer.join();
   }
 }
+
+const std::vector<std::vector<uint8_t>>& movieFrames() {
+  static const auto frames = [] {
+    auto src = driver::openMp4(test::driverMedia().h264(), test::DriverMedia::kNT,
+                               test::DriverMedia::kW, test::DriverMedia::kH);
+    std::vector<std::vector<uint8_t>> all;
+    std::vector<uint8_t> buf(size_t(src->frameBytes()));
+    while (src->next(buf.data())) all.push_back(buf);
+    return all;
+  }();
+  return frames;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sources, DriverCursorThreads,
+    ::testing::Values(
+        Played{"memory",
+               [] { return std::make_unique<FakeSource>(FakeSource::Options{23, 32, 8}); },
+               holdsFrame},
+        Played{"h264",
+               [] {
+                 movieFrames();
+                 return driver::openMp4(test::driverMedia().h264(), test::DriverMedia::kNT,
+                                        test::DriverMedia::kW, test::DriverMedia::kH);
+               },
+               [](const uint8_t* f, int64_t n, int si) {
+                 return std::memcmp(f, movieFrames()[size_t(si)].data(), size_t(n)) == 0;
+               }}),
+    [](const auto& info) { return std::string(info.param.label); });
 
 }  // namespace
 }  // namespace le

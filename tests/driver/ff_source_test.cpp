@@ -12,6 +12,7 @@ extern "C" {
 }
 
 #include "driver/driver_cursor.h"
+#include "simd/half.h"
 #include "driver/movie_decoder_build.h"
 #include "test_media.h"
 #include "test_util.h"
@@ -34,10 +35,10 @@ std::vector<std::vector<uint8_t>> readAll(Source& src) {
   return frames;
 }
 
-float halfToFloat(uint16_t h) {
-  _Float16 v;
-  std::memcpy(&v, &h, sizeof v);
-  return float(v);
+float toFloat(uint16_t h) {
+  float f;
+  le::halfToFloat(&h, &f, 1);
+  return f;
 }
 
 // The conversion agrees with FFmpeg's own decoding of the member, frame by frame.
@@ -66,7 +67,7 @@ TEST(FfSource, PriorPlanesHoldLevelsOver255MatchingThePattern) {
     const uint16_t* planes = reinterpret_cast<const uint16_t*>(frames[i].data());
     for (size_t p = 0; p < plane; ++p) {
       for (int c = 0; c < 3; ++c) {
-        const float v = halfToFloat(planes[c * plane + p]) * 255.0f;
+        const float v = toFloat(planes[c * plane + p]) * 255.0f;
         const float level = std::round(v);
         ASSERT_NEAR(v, level, 0.07f);  // every value is some level / 255
         levels[p * 3 + c] = uint8_t(level);
