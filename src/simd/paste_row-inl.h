@@ -164,10 +164,14 @@ void FeatherWeights(const uint8_t* HWY_RESTRICT mask, int side, const float* HWY
     const auto rowIn = hn::And(hn::Gt(r, minusOne), hn::Lt(r, vSide));
     const auto index = hn::Add(hn::Mul(r, vSide), px);
     const auto offset = hn::Min(hn::Max(index, zero), limit);
+    // Byte positions within the word; out of 0..3 only where the row or column is outside the
+    // mask and the byte is dropped, but clamped so that every shift count stays valid.
     const auto shift = hn::Sub(index, offset);
     const auto word = hn::GatherOffset(di, words, offset);
-    const auto b0 = hn::And(hn::Shr(word, hn::ShiftLeft<3>(hn::Max(shift, zero))), byte);
-    const auto b1 = hn::And(hn::Shr(word, hn::ShiftLeft<3>(hn::Min(hn::Add(shift, one), three))), byte);
+    const auto at0 = hn::Min(hn::Max(shift, zero), three);
+    const auto at1 = hn::Min(hn::Max(hn::Add(shift, one), zero), three);
+    const auto b0 = hn::And(hn::Shr(word, hn::ShiftLeft<3>(at0)), byte);
+    const auto b1 = hn::And(hn::Shr(word, hn::ShiftLeft<3>(at1)), byte);
     left = hn::IfThenElseZero(hn::And(rowIn, hn::Gt(px, minusOne)), b0);
     right = hn::IfThenElseZero(hn::And(rowIn, hn::Lt(hn::Add(px, one), vSide)), b1);
   };
