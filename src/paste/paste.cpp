@@ -79,11 +79,11 @@ Paste::Paste(std::vector<uint8_t> mask, int side, const Unsharp& u)
   lanczos_ = paste::lanczos8Taps();
   bilinear_ = paste::bilinearTaps();
   bicubic_ = paste::bicubicTaps();
-  const size_t area = size_t(side) * side, paddedArea = size_t(padded_) * padded_;
+  const size_t area = size_t(side) * side;
   for (auto& plane : planes_) plane.assign(area, 0.0f);
   crop4_.assign(area * 4, 0.0f);
-  paddedPlane_.assign(paddedArea, 0.0f);
-  horizontal_.assign(paddedArea, 0.0f);
+  paddedRows_.assign(size_t(side) * padded_, 0.0f);
+  horizontal_.assign(size_t(padded_) * side, 0.0f);
 }
 
 void Paste::composite(const float* crop, float scale, const float* M, uint8_t* frame, int width, int height) {
@@ -135,42 +135,35 @@ void Paste::fillPlanes(const float* crop, float scale) {
 }
 
 void Paste::unsharpPlane(std::vector<float>& plane) {
+  if (side_ > kMaxSide) throw std::runtime_error("paste: side > 1024");
   const int side = side_, padded = padded_, ksize = ksize_, r = ksize / 2;
-  float* pad = paddedPlane_.data();
-  float* h = horizontal_.data();
-  const float* src = plane.data();
+  const size_t width = size_t(side);
   const float* kernel = gaussian_.data();
-
-  pool::parallelRange(size_t(padded), kGrain, [&](size_t b, size_t e) {
-    for (size_t i = b; i < e; ++i) {
-      const float* row = src + size_t(reflect(int(i) - r, side)) * side;
-      float* out = pad + i * padded;
-      for (int k = 0; k < padded; ++k) out[k] = row[reflect(k - r, side)];
-    }
-  });
-
-  const size_t flat = size_t(padded) * padded - size_t(ksize) + 1;
-  pool::parallelRange(flat, kGrain, [&](size_t b, size_t e) {
-    for (size_t t = b; t < e; ++t) {
-      float sum = 0.0f;
-      for (int i = 0; i < ksize; ++i) sum += kernel[i] * pad[t + size_t(i)];
-      h[t] = sum;
-    }
-  });
-
-  if (side > kMaxSide) throw std::runtime_error("paste: side > 1024");
-  const float amount = amount_;
   float* dst = plane.data();
-  pool::parallelRange(size_t(side), kGrain, [&](size_t b, size_t e) {
+  // Horizontal pass, one source row at a time: the row mirrored out to padded columns, blurred
+  // into row r + s of the horizontal plane (side columns, padded rows).
+  float* h = horizontal_.data();
+  pool::parallelRange(width, kGrain, [&](size_t b, size_t e) {
+    for (size_t s = b; s < e; ++s) {
+      const float* row = dst + s * width;
+      float* mirrored = paddedRows_.data() + s * size_t(padded);
+      for (int k = 0; k < r; ++k) mirrored[k] = row[reflect(k - r, side)];
+      std::copy(row, row + width, mirrored + r);
+      for (int k = r + side; k < padded; ++k) mirrored[k] = row[reflect(k - r, side)];
+      simd::pasteBlurRow(mirrored, 1, kernel, ksize, h + (s + size_t(r)) * width, width);
+    }
+  });
+  // Mirrored rows above and below: a padded row's horizontal blur is that of its source row.
+  for (int q = 0; q < padded; ++q)
+    if (q < r || q >= r + side)
+      std::copy_n(h + size_t(r + reflect(q - r, side)) * width, width, h + size_t(q) * width);
+
+  const float amount = amount_;
+  pool::parallelRange(width, kGrain, [&](size_t b, size_t e) {
     float blur[kMaxSide];
     for (size_t y = b; y < e; ++y) {
-      for (int x = 0; x < side; ++x) {
-        float sum = 0.0f;
-        for (int i = 0; i < ksize; ++i) sum += kernel[i] * h[(y + size_t(i)) * padded + size_t(x)];
-        blur[x] = sum;
-      }
-      float* row = dst + y * side;
-      for (int x = 0; x < side; ++x) row[x] = std::clamp((1.0f + amount) * row[x] - amount * blur[x], 0.0f, 255.0f);
+      simd::pasteBlurRow(h + y * width, width, kernel, ksize, blur, width);
+      simd::pasteSharpenRow(dst + y * width, blur, amount, width);
     }
   });
 }

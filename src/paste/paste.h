@@ -62,8 +62,8 @@ class Paste {
   std::array<float, paste::kPhases * 2> bilinear_;
   std::array<float, paste::kPhases * 4> bicubic_;
   std::array<std::vector<float>, 3> planes_;
-  std::vector<float> paddedPlane_;
-  std::vector<float> horizontal_;
+  std::vector<float> paddedRows_;  // side rows, each mirrored out to padded columns
+  std::vector<float> horizontal_;  // padded rows of side columns: the horizontal blur
   std::vector<float> crop4_;
   std::vector<int32_t> colU_;
   std::vector<int32_t> colV_;

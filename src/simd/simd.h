@@ -41,8 +41,18 @@ void conv3x3Range(const float* in, int images, int cin, int height, int width,
                   const float* weights, const float* bias, int cout, float* out, int begin,
                   int end);
 
+// One row of a separable blur: out[x] = sum over i < taps of kernel[i] * first[i * stride + x] for
+// x < n, each product rounded to f32 and added in increasing i from 0.
+void pasteBlurRow(const float* first, size_t stride, const float* kernel, int taps, float* out,
+                  size_t n);
+
+// Unsharp step of one row: row[x] = clamp((1 + amount) * row[x] - amount * blur[x], 0, 255); a
+// NaN becomes 0.
+void pasteSharpenRow(float* row, const float* blur, float amount, size_t n);
+
 // Blends destination pixels x0..x1 (inclusive) of one RGB24 row with the sharpened crop through
 // 8x8 Lanczos resampling and the bilinear feather mask; source positions have 10 fractional bits.
+// The Lanczos sums follow one fixed tree of additions on every target (paste_row-inl.h).
 void pasteLanczos8Row(const float* crop4, int side, const uint8_t* mask, const float* lanczosTaps,
                       const float* bilinearTaps, const int* colU, const int* colV, int rowU,
                       int rowV, int x0, int x1, uint8_t* rowOut);

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "paste/paste.h"
@@ -105,6 +107,31 @@ std::vector<uint8_t> referencePaste(const Scene& s, const float* M, double amoun
   return out;
 }
 
+// The unsharp mask in single precision, step by step over whole padded planes: mirror padding, a
+// horizontal pass over the flat index of the padded plane, a vertical pass, the sharpening; every
+// sum adds its products in increasing tap order from 0.
+std::vector<float> referenceUnsharp(std::vector<float> plane, int side, const std::vector<float>& kernel,
+                                    float amount) {
+  const int ksize = int(kernel.size()), r = ksize / 2, padded = side + ksize - 1;
+  auto reflect = [&](int q) { q = std::abs(q); return q < side ? q : 2 * side - q - 2; };
+  std::vector<float> pad(size_t(padded) * padded), h(pad.size());
+  for (int i = 0; i < padded; ++i)
+    for (int k = 0; k < padded; ++k) pad[size_t(i) * padded + k] = plane[size_t(reflect(i - r)) * side + reflect(k - r)];
+  for (size_t t = 0; t + size_t(ksize) <= pad.size(); ++t) {
+    float sum = 0.0f;
+    for (int i = 0; i < ksize; ++i) sum += kernel[size_t(i)] * pad[t + size_t(i)];
+    h[t] = sum;
+  }
+  for (int y = 0; y < side; ++y)
+    for (int x = 0; x < side; ++x) {
+      float blur = 0.0f;
+      for (int i = 0; i < ksize; ++i) blur += kernel[size_t(i)] * h[size_t(y + i) * padded + size_t(x)];
+      float& v = plane[size_t(y) * side + x];
+      v = std::clamp((1.0f + amount) * v - amount * blur, 0.0f, 255.0f);
+    }
+  return plane;
+}
+
 std::string constructionError(size_t maskBytes, int side, int ksize) {
   try {
     le::Paste p(std::vector<uint8_t>(maskBytes, 255), side, le::Unsharp{1.0f, 2.0f, ksize});
@@ -192,6 +219,20 @@ TEST_F(PasteEnv, LanczosAgreesWithADoublePrecisionReferenceAndWritesOnlyInside) 
     for (int x = 0; x < s.width; ++x)
       if (x < std::floor(minX) || x > std::ceil(maxX) || y < std::floor(minY) || y > std::ceil(maxY))
         for (int c = 0; c < 3; ++c) ASSERT_EQ(s.frame[(size_t(y) * s.width + x) * 3 + c], before[(size_t(y) * s.width + x) * 3 + c]);
+}
+
+// Odd sides (vector tails), a kernel as wide as the mirror allows and the narrowest one.
+TEST_F(PasteEnv, UnsharpMaskGivesTheSingleStepFormulaBitForBit) {
+  for (auto [side, ksize] : {std::pair{37, 13}, std::pair{64, 13}, std::pair{9, 17}, std::pair{20, 3}}) {
+    std::mt19937 rng{uint32_t(side)};
+    std::uniform_real_distribution<float> value(0.0f, 255.0f);
+    std::vector<float> plane(size_t(side) * side);
+    for (float& f : plane) f = value(rng);
+    le::Paste paste(std::vector<uint8_t>(plane.size(), 255), side, le::Unsharp{1.3f, 2.0f, ksize});
+    const std::vector<float> expected = referenceUnsharp(plane, side, le::paste::gaussianTaps(ksize, 2.0f), 1.3f);
+    paste.unsharpPlane(plane);
+    ASSERT_EQ(plane, expected) << "side " << side << " ksize " << ksize;
+  }
 }
 
 TEST_F(PasteEnv, DegenerateOrOutsideTransformsLeaveTheFrameAlone) {

@@ -60,14 +60,8 @@ struct Scene {
   }
 };
 
-class PasteRowTest : public le::test::PerTarget {};
-
-// Rows that cross the crop from outside to outside at a 1.4x scale and a slight rotation, so
-// that both the fully-inside path and the bounds-checked path run; both must give the
-// reference's bytes.
-TEST_P(PasteRowTest, InsideAndBorderPixelsMatchTheReference) {
-  const Scene scene(21);
-  const int x0 = 10, x1 = 89;
+void expectReferenceRows(const Scene& scene) {
+  const int x0 = 10, x1 = 92;
   std::vector<int> colU(x1 - x0 + 1), colV(x1 - x0 + 1);
   for (int i = 0; i <= x1 - x0; ++i) {
     colU[i] = -2500 + i * 731;
@@ -92,6 +86,21 @@ TEST_P(PasteRowTest, InsideAndBorderPixelsMatchTheReference) {
   }
   EXPECT_GT(inside, 100);
   EXPECT_GT(border, 100);
+}
+
+class PasteRowTest : public le::test::PerTarget {};
+
+// Rows that cross the crop from outside to outside at a 1.4x scale and a slight rotation, so
+// that both the fully-inside path and the bounds-checked path run; both must give the
+// reference's bytes, with the linear feather taps and with taps of any other shape.
+TEST_P(PasteRowTest, InsideAndBorderPixelsMatchTheReference) {
+  for (bool linear : {true, false}) {
+    SCOPED_TRACE(linear ? "linear feather taps" : "other feather taps");
+    Scene scene(21);
+    if (!linear)
+      for (int p = 0; p < 32; ++p) scene.taps.bilinear[p * 2] += 0.01f * std::sin(static_cast<float>(p));
+    expectReferenceRows(scene);
+  }
 }
 
 struct EdgeCase {
@@ -124,6 +133,23 @@ TEST_P(PasteRowEdgeTest, MaskWeightAtTheLeftEdge) {
   }
 }
 
+// A crop of one pixel: the whole mask is a single byte; positions around it on both axes.
+TEST_P(PasteRowEdgeTest, OnePixelCropMatchesTheReference) {
+  const Taps taps;
+  const std::vector<float> crop4{200.0f, 100.0f, 50.0f, 0.0f};
+  const uint8_t mask[1] = {255};
+  const std::vector<int> colU{-1100, -1024, -700, -512, -200, 0, 300, 700, 1023, 1024};
+  for (int rowV : {-1024, -600, 0, 400, 1023, 1024}) {
+    const std::vector<int> colV(colU.size(), 0);
+    std::vector<uint8_t> got(3 * colU.size(), 30), expected = got;
+    pasteLanczos8Row(crop4.data(), 1, mask, taps.lanczos.data(), taps.bilinear.data(), colU.data(), colV.data(), 0,
+                     rowV, 0, int(colU.size()) - 1, got.data());
+    le::test::refPasteRow(crop4.data(), 1, mask, taps.lanczos.data(), taps.bilinear.data(), colU.data(),
+                          colV.data(), 0, rowV, 0, int(colU.size()) - 1, expected.data());
+    ASSERT_EQ(got, expected) << "rowV " << rowV;
+  }
+}
+
 TEST_P(PasteRowEdgeTest, EmptyRowWritesNothing) {
   const Scene scene(2);
   const std::vector<int> colU{10000}, colV{10000};
@@ -132,8 +158,49 @@ TEST_P(PasteRowEdgeTest, EmptyRowWritesNothing) {
   EXPECT_EQ(row, std::vector<uint8_t>(30, 7));
 }
 
+class PasteUnsharpRowTest : public le::test::PerTarget {};
+
+// Row lengths around the vector widths (vector body and scalar tail), a 13-tap kernel along a
+// row (stride 1) and down a plane (stride of a row), and the one-tap kernel.
+TEST_P(PasteUnsharpRowTest, BlurMatchesTheReference) {
+  std::mt19937 rng(9);
+  std::uniform_real_distribution<float> value(0.0f, 255.0f), weight(-0.2f, 0.6f);
+  const size_t stride = 70;
+  std::vector<float> plane(stride * 14 + 16);
+  for (float& f : plane) f = value(rng);
+  for (int taps : {13, 1}) {
+    std::vector<float> kernel(static_cast<size_t>(taps));
+    for (float& k : kernel) k = weight(rng);
+    for (size_t step : {size_t(1), stride}) {
+      for (size_t n : {1, 3, 8, 15, 16, 17, 33, 64}) {
+        std::vector<float> got(n + 1, -1.0f), expected(n + 1, -1.0f);
+        pasteBlurRow(plane.data() + 1, step, kernel.data(), taps, got.data(), n);
+        le::test::refBlurRow(plane.data() + 1, step, kernel.data(), taps, expected.data(), n);
+        ASSERT_EQ(got, expected) << "taps " << taps << " stride " << step << " n " << n;
+      }
+    }
+  }
+}
+
+// Values that clamp at both ends, a NaN blur (to 0), and lengths around the vector widths.
+TEST_P(PasteUnsharpRowTest, SharpenMatchesTheReferenceAndClamps) {
+  std::mt19937 rng(10);
+  std::uniform_real_distribution<float> value(-20.0f, 280.0f);
+  for (size_t n : {1, 7, 8, 9, 16, 31}) {
+    std::vector<float> row(n), blur(n);
+    for (size_t i = 0; i < n; ++i) row[i] = value(rng), blur[i] = value(rng);
+    blur[n / 2] = NAN;
+    std::vector<float> expected = row;
+    pasteSharpenRow(row.data(), blur.data(), 1.3f, n);
+    le::test::refSharpenRow(expected.data(), blur.data(), 1.3f, n);
+    ASSERT_EQ(row, expected) << "n " << n;
+    for (float f : row) ASSERT_TRUE(f >= 0.0f && f <= 255.0f) << f;
+  }
+}
+
 LE_INSTANTIATE_PER_TARGET(PasteRowTest);
 LE_INSTANTIATE_PER_TARGET(PasteRowEdgeTest);
+LE_INSTANTIATE_PER_TARGET(PasteUnsharpRowTest);
 
 }  // namespace
 }  // namespace le::simd

@@ -111,6 +111,27 @@ ConvPixel refConv3x3(const float* in, int cin, int height, int width, const floa
   return p;
 }
 
+void refBlurRow(const float* first, size_t stride, const float* kernel, int taps, float* out,
+                size_t n) {
+  for (size_t x = 0; x < n; ++x) {
+    float sum = 0.0f;
+    for (int i = 0; i < taps; ++i) {
+      const float product = kernel[i] * first[static_cast<size_t>(i) * stride + x];
+      sum += product;
+    }
+    out[x] = sum;
+  }
+}
+
+void refSharpenRow(float* row, const float* blur, float amount, size_t n) {
+  for (size_t x = 0; x < n; ++x) {
+    const float keep = (1.0f + amount) * row[x];
+    const float take = amount * blur[x];
+    const float v = keep - take;
+    row[x] = v > 0.0f ? std::min(v, 255.0f) : 0.0f;
+  }
+}
+
 void refPasteRow(const float* crop4, int side, const uint8_t* mask, const float* lanczosTaps,
                  const float* bilinearTaps, const int* colU, const int* colV, int rowU, int rowV,
                  int x0, int x1, uint8_t* rowOut) {
@@ -131,21 +152,40 @@ void refPasteRow(const float* crop4, int side, const uint8_t* mask, const float*
     const float bottom = maskAt(px, py + 1) * bx[0] + maskAt(px + 1, py + 1) * bx[1];
     const float alpha = std::nearbyint(top * by[0] + bottom * by[1]) / 255.0f;
     if (alpha <= 0.0f) continue;
+    const float* across = lanczosTaps + fu * 8;
+    const float* down = lanczosTaps + fv * 8;
     for (int c = 0; c < 3; ++c) {
-      float total = 0.0f;
+      // Per source row: q_k = a[k] p[k] + a[k+4] p[k+4], halves q_0 + q_2 and q_1 + q_3, each
+      // weighted by the row's down tap; each half's eight rows added pairwise, then in pairs of
+      // pairs, then the two groups of four; the two halves added last. Pixels outside the crop
+      // count 0.
+      auto pixel = [&](int sx, int sy) -> float {
+        return sx < 0 || sy < 0 || sx >= side || sy >= side ? 0.0f
+                                                             : crop4[(sy * side + sx) * 4 + c];
+      };
+      float rows[2][8];
       for (int j = 0; j < 8; ++j) {
         const int sy = py - 3 + j;
-        if (sy < 0 || sy >= side) continue;
-        float sum = 0.0f;
-        for (int i = 0; i < 8; ++i) {
-          const int sx = px - 3 + i;
-          if (sx < 0 || sx >= side) continue;
-          const float product = lanczosTaps[fu * 8 + i] * crop4[(sy * side + sx) * 4 + c];
-          sum += product;
+        float q[4];
+        for (int k = 0; k < 4; ++k) {
+          const float left = across[k] * pixel(px - 3 + k, sy);
+          const float right = across[k + 4] * pixel(px + 1 + k, sy);
+          q[k] = left + right;
         }
-        const float weighted = lanczosTaps[fv * 8 + j] * sum;
-        total += weighted;
+        const float h0 = q[0] + q[2];
+        const float h1 = q[1] + q[3];
+        rows[0][j] = down[j] * h0;
+        rows[1][j] = down[j] * h1;
       }
+      float sums[2];
+      for (int e = 0; e < 2; ++e) {
+        const float* r = rows[e];
+        const float pairs[4] = {r[0] + r[1], r[2] + r[3], r[4] + r[5], r[6] + r[7]};
+        const float fours[2] = {pairs[0] + pairs[1], pairs[2] + pairs[3]};
+        sums[e] = fours[0] + fours[1];
+      }
+      const float half0 = sums[0], half1 = sums[1];
+      const float total = half0 + half1;
       const float dst = rowOut[3 * x + c];
       const float keep = dst * (1.0f - alpha);
       const float add = alpha * total;

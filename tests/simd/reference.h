@@ -24,6 +24,10 @@ struct ConvPixel {
 ConvPixel refConv3x3(const float* in, int cin, int height, int width, const float* weights,
                      const float* bias, int cout, int k, int y, int x);
 
+void refBlurRow(const float* first, size_t stride, const float* kernel, int taps, float* out,
+                size_t n);
+void refSharpenRow(float* row, const float* blur, float amount, size_t n);
+
 void refPasteRow(const float* crop4, int side, const uint8_t* mask, const float* lanczosTaps,
                  const float* bilinearTaps, const int* colU, const int* colV, int rowU, int rowV,
                  int x0, int x1, uint8_t* rowOut);
