@@ -8,12 +8,6 @@ namespace le {
 
 namespace {
 
-constexpr uint32_t kAttrName = 1;
-constexpr uint32_t kAttrI = 3;
-constexpr uint32_t kAttrS = 4;
-constexpr uint32_t kOpsetDomain = 1;
-constexpr uint32_t kOpsetVersion = 2;
-
 // op_type and domain of a node; a repeated singular field takes its last value, as a
 // protocol-buffer parser (and so ONNX Runtime) does.
 struct NodeKind {

@@ -7,11 +7,6 @@ namespace le {
 
 namespace {
 
-constexpr uint32_t kAttrName = 1;
-constexpr uint32_t kAttrI = 3;
-constexpr uint32_t kAttrS = 4;
-constexpr uint32_t kAttrInts = 8;
-constexpr uint32_t kAttrType = 20;
 constexpr uint64_t kAttrTypeInt = 2;
 constexpr uint64_t kAttrTypeString = 3;
 constexpr uint64_t kAttrTypeInts = 7;

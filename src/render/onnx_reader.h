@@ -10,7 +10,7 @@
 
 namespace le {
 
-// ModelProto and GraphProto field numbers used by the rewrites.
+// ModelProto, GraphProto and NodeProto field numbers used by the rewrites.
 inline constexpr uint32_t kModelGraph = 7;
 inline constexpr uint32_t kModelOpsetImport = 8;
 inline constexpr uint32_t kGraphNode = 1;
@@ -24,6 +24,17 @@ inline constexpr uint32_t kNodeName = 3;
 inline constexpr uint32_t kNodeOpType = 4;
 inline constexpr uint32_t kNodeAttribute = 5;
 inline constexpr uint32_t kNodeDomain = 7;
+
+// AttributeProto and OperatorSetIdProto field numbers.
+inline constexpr uint32_t kAttrName = 1;
+inline constexpr uint32_t kAttrF = 2;
+inline constexpr uint32_t kAttrI = 3;
+inline constexpr uint32_t kAttrS = 4;
+inline constexpr uint32_t kAttrTensor = 5;
+inline constexpr uint32_t kAttrInts = 8;
+inline constexpr uint32_t kAttrType = 20;
+inline constexpr uint32_t kOpsetDomain = 1;
+inline constexpr uint32_t kOpsetVersion = 2;
 
 // One graph node as read.
 struct GsNodeInfo {

@@ -8,9 +8,6 @@ namespace le {
 
 namespace {
 
-constexpr uint32_t kAttrName = 1;
-constexpr uint32_t kAttrTensor = 5;
-
 void appendFloats(GsSlice bytes, std::vector<float>& values) {
   const size_t count = bytes.size / 4;
   const size_t at = values.size();

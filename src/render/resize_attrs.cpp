@@ -6,12 +6,6 @@ namespace le {
 
 namespace {
 
-constexpr uint32_t kAttrName = 1;
-constexpr uint32_t kAttrF = 2;
-constexpr uint32_t kAttrI = 3;
-constexpr uint32_t kAttrS = 4;
-constexpr uint32_t kAttrInts = 8;
-
 // One AttributeProto with the value fields a Resize node uses.
 struct AttrFields {
   GsSlice name;
