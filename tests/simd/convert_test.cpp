@@ -14,21 +14,11 @@
 namespace le::simd {
 namespace {
 
+using le::test::bitsOf;
+using le::test::fromBits;
 using le::test::refF16ToF32;
 using le::test::refF32ToF16;
 using le::test::refRoundF16;
-
-uint32_t bitsOf(float f) {
-  uint32_t b;
-  std::memcpy(&b, &f, 4);
-  return b;
-}
-
-float fromBits(uint32_t b) {
-  float f;
-  std::memcpy(&f, &b, 4);
-  return f;
-}
 
 // Floats that exercise rounding to half: every exponent and sign with random mantissas, the
 // exact midpoints between neighbouring halves and their float neighbours, the overflow and

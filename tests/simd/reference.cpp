@@ -5,22 +5,6 @@
 #include <cstring>
 
 namespace le::test {
-namespace {
-
-uint32_t bitsOf(float f) {
-  uint32_t b;
-  std::memcpy(&b, &f, 4);
-  return b;
-}
-
-float fromBits(uint32_t b) {
-  float f;
-  std::memcpy(&f, &b, 4);
-  return f;
-}
-
-}  // namespace
-
 float refF16ToF32(uint16_t h) {
   const int exponent = (h >> 10) & 31;
   const int mantissa = h & 1023;

@@ -1,11 +1,16 @@
 // Plain scalar statements of what every kernel computes, written independently of the library.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
 namespace le::test {
+
+// The bit pattern of a float and back, for comparisons that must see signed zeros and NaN payloads.
+inline uint32_t bitsOf(float f) { return std::bit_cast<uint32_t>(f); }
+inline float fromBits(uint32_t b) { return std::bit_cast<float>(b); }
 
 float refF16ToF32(uint16_t h);
 // Round to nearest even; NaN keeps its upper payload bits with the quiet bit set.
