@@ -20,6 +20,7 @@ extern "C" {
 }
 
 #include "driver/driver_cursor.h"
+#include "ratio.h"
 
 namespace {
 
@@ -163,37 +164,9 @@ BENCHMARK(BM_DriverCursor)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterat
 BENCHMARK(BM_FfmpegSwsScale)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2)
     ->Repetitions(7);
 
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v.empty() ? 0 : v[v.size() / 2];
-}
-
-// Collects the real time of every repetition of both benchmarks to print the ratio.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& r : runs) {
-      if (r.run_type != Run::RT_Iteration || r.error_occurred) continue;
-      if (r.benchmark_name().rfind("BM_DriverCursor", 0) == 0) ours.push_back(r.GetAdjustedRealTime());
-      if (r.benchmark_name().rfind("BM_FfmpegSwsScale", 0) == 0) peer.push_back(r.GetAdjustedRealTime());
-    }
-  }
-  std::vector<double> ours, peer;  // seconds (in the reported unit) per pass
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<char*> args(argv, argv + argc);
-  char interleave[] = "--benchmark_enable_random_interleaving=true";
-  args.insert(args.begin() + 1, interleave);
-  int n = int(args.size());
-  benchmark::Initialize(&n, args.data());
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  const double ours = median(reporter.ours), peer = median(reporter.peer);
-  if (ours > 0 && peer > 0) std::printf("RATIO driver_decode %.3f\n", peer / ours);
-  benchmark::Shutdown();
-  return 0;
+  return le::bench::runWithMedianRatios(argc, argv,
+                                        {{"driver_decode", "BM_FfmpegSwsScale", "BM_DriverCursor"}});
 }

@@ -11,7 +11,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -19,6 +18,7 @@
 #include "le/le.h"
 #include "paste/paste.h"
 #include "pool/pool.h"
+#include "ratio.h"
 
 namespace {
 
@@ -143,47 +143,9 @@ BENCHMARK_CAPTURE(pasteOpenCV, lanczos4_pool, false)->Unit(benchmark::kMilliseco
     ->Iterations(2)->Repetitions(7);
 BENCHMARK(sessionMemory)->Iterations(1)->Unit(benchmark::kMillisecond);
 
-namespace {
-
-// Collects the real time of every repetition per benchmark (named without its run settings).
-class MedianReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& r : runs) {
-      if (r.run_type != Run::RT_Iteration || r.error_occurred) continue;
-      times_[r.run_name.function_name].push_back(r.GetAdjustedRealTime());
-    }
-  }
-
-  double median(const std::string& name) const {
-    const auto it = times_.find(name);
-    if (it == times_.end() || it->second.empty()) return 0;
-    std::vector<double> v = it->second;
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-  }
-
- private:
-  std::map<std::string, std::vector<double>> times_;
-};
-
-}  // namespace
-
 int main(int argc, char** argv) {
-  std::vector<char*> args(argv, argv + argc);
-  char interleave[] = "--benchmark_enable_random_interleaving=true";
-  args.insert(args.begin() + 1, interleave);
-  int n = int(args.size());
-  benchmark::Initialize(&n, args.data());
-  if (benchmark::ReportUnrecognizedArguments(n, args.data())) return 1;
-  MedianReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  for (const char* mode : {"1thread", "pool"}) {
-    const double ours = reporter.median(std::string("pasteOurs/lanczos_") + mode);
-    const double peer = reporter.median(std::string("pasteOpenCV/lanczos4_") + mode);
-    if (ours > 0 && peer > 0) std::printf("RATIO paste_%s %.3f\n", mode, peer / ours);
-  }
-  benchmark::Shutdown();
-  return 0;
+  return le::bench::runWithMedianRatios(
+      argc, argv,
+      {{"paste_1thread", "pasteOpenCV/lanczos4_1thread", "pasteOurs/lanczos_1thread"},
+       {"paste_pool", "pasteOpenCV/lanczos4_pool", "pasteOurs/lanczos_pool"}});
 }

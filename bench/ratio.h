@@ -4,6 +4,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <string>
@@ -45,6 +46,53 @@ inline int runWithRatios(int argc, char** argv, const std::vector<Comparison>& c
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  reporter.printRatios(comparisons);
+  benchmark::Shutdown();
+  return 0;
+}
+
+// For benchmarks run as interleaved repetitions: keeps the real time of every repetition per
+// benchmark function (its name without run settings), so that load from other processes falls on
+// ours and the peer alike and the ratio compares their medians.
+class MedianRatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run& run : runs)
+      if (run.run_type == Run::RT_Iteration && !run.error_occurred)
+        times_[run.run_name.function_name].push_back(run.GetAdjustedRealTime());
+  }
+
+  void printRatios(const std::vector<Comparison>& comparisons) const {
+    for (const Comparison& c : comparisons) {
+      const double peer = median(c.peer), ours = median(c.ours);
+      if (peer > 0 && ours > 0) std::printf("RATIO %s %.3f\n", c.name.c_str(), peer / ours);
+    }
+  }
+
+ private:
+  double median(const std::string& name) const {
+    const auto it = times_.find(name);
+    if (it == times_.end() || it->second.empty()) return 0;
+    std::vector<double> v = it->second;
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+  }
+
+  std::map<std::string, std::vector<double>> times_;
+};
+
+// Runs the benchmarks with their repetitions interleaved in random order and prints the ratios of
+// the medians; comparisons name benchmark functions (e.g. "pasteOurs/lanczos_pool").
+inline int runWithMedianRatios(int argc, char** argv, const std::vector<Comparison>& comparisons) {
+  std::vector<char*> args(argv, argv + argc);
+  char interleave[] = "--benchmark_enable_random_interleaving=true";
+  args.insert(args.begin() + 1, interleave);
+  int n = int(args.size());
+  benchmark::Initialize(&n, args.data());
+  if (benchmark::ReportUnrecognizedArguments(n, args.data())) return 1;
+  MedianRatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   reporter.printRatios(comparisons);
   benchmark::Shutdown();
