@@ -39,6 +39,20 @@ LE_API int le_bundle_resolve_handle(const char* handle, char* out, size_t outLen
  * too small, or a bundle handle that cannot be resolved. Does not touch le_last_error(). */
 LE_API int le_bundle_resolve_member(const char* bundle, const char* name, char* out, size_t outLen);
 
+/* ---- Diagnostics ---------------------------------------------------------------------------- */
+
+/* Receives one diagnostic line of the library: NUL-terminated, without a trailing newline, and
+ * beginning with a bracketed tag ("[le] ...", "[le-driver] ..."); a "WARNING" after the tag marks a
+ * warning. The text is valid only during the call. The callback may be called from any thread of
+ * the library (decoder, pipeline and worker threads), also concurrently, so it must be
+ * thread-safe; it must not call back into the library. */
+typedef void (*le_log_fn)(const char* line, void* user);
+
+/* Routes every diagnostic line of the library to fn, called with user. NULL restores the default,
+ * which writes each line and a newline to standard error. Takes effect for lines emitted after the
+ * call returns; a line already being delivered may still reach the previous callback. */
+LE_API void le_log_set(le_log_fn fn, void* user);
+
 /* ---- Sessions ----------------------------------------------------------------------------- */
 
 /* One identity bundle opened for rendering and compositing. A session has no lock: call it from

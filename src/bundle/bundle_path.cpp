@@ -11,6 +11,7 @@
 
 #include "bundle/imx_container.h"
 #include "bundle/path_util.h"
+#include "core/log.h"
 
 namespace le {
 namespace {
@@ -129,7 +130,7 @@ std::string unwrapOnce(const std::string& container) {
   if (std::fwrite(stamp.data(), 1, stamp.size(), m.get()) != stamp.size() || std::fflush(m.get()) != 0)
     throw std::runtime_error("short write on unwrap marker " + marker);
   m.reset();
-  std::fprintf(stderr, "[le] unwrapped %s -> %s\n", container.c_str(), dest.c_str());
+  le::logPrintf("[le] unwrapped %s -> %s\n", container.c_str(), dest.c_str());
   return dest;
 }
 

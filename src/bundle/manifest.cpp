@@ -12,6 +12,7 @@
 #include "bundle/bundle_path.h"
 #include "bundle/manifest_key.h"
 #include "bundle/member_names.h"
+#include "core/log.h"
 
 namespace le {
 namespace {
@@ -84,11 +85,10 @@ Manifest loadManifest(const std::string& bundle) {
           ", so M cannot be placed: absence is not evidence that M was authored at that size. "
           "Re-stamp the bundle (models/ombrine-2/inference/backfill_msrc.py), or set "
           "OMBRINE2_MSRC_MISSING_OK=1 to restore the legacy assumption.");
-    std::fprintf(stderr,
-                 "[le] WARNING OMBRINE2_MSRC_MISSING_OK=1: %s/manifest.json carries no paste-space stamp; "
-                 "ASSUMING M was authored on this %dx%d canvas. If it was not, the face pastes off-target "
-                 "(see the bundle re-stamping notes in the README) and nothing will say so.\n",
-                 root.c_str(), m.W, m.H);
+    le::logPrintf("[le] WARNING OMBRINE2_MSRC_MISSING_OK=1: %s/manifest.json carries no paste-space stamp; "
+                  "ASSUMING M was authored on this %dx%d canvas. If it was not, the face pastes off-target "
+                  "(see the bundle re-stamping notes in the README) and nothing will say so.\n",
+                  root.c_str(), m.W, m.H);
     m.msrcW = m.W;
     m.msrcH = m.H;
   }

@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "bundle/member_names.h"
+#include "core/log.h"
 
 namespace le {
 // The session's driver cursor: two frames decoded ahead, eleven kept for going back.
@@ -26,10 +27,9 @@ Renderer& rendererOf(le_ctx& ctx) {
     int intraOp = ctx.threads;
     if (!ctx.threadsExplicit && ctx.ep.empty()) {
       intraOp = std::min(ctx.threads, 2);
-      std::fprintf(stderr,
-                   "[le] director intra-op %d of pool %d: the caller did not choose, the core sized it for the le_utt "
-                   "pipeline\n",
-                   intraOp, ctx.threads);
+      le::logPrintf("[le] director intra-op %d of pool %d: the caller did not choose, the core sized it for the le_utt "
+                    "pipeline\n",
+                    intraOp, ctx.threads);
     }
     ctx.renderer = std::make_unique<Renderer>(ctx.manifest, ctx.identity, ctx.modelKey, intraOp, ctx.ep);
   }

@@ -11,6 +11,7 @@
 #include "bundle/manifest_key.h"
 #include "bundle/member_names.h"
 #include "bundle/path_util.h"
+#include "core/log.h"
 #include "driver/jpg_dir_source.h"
 
 namespace le::driver {
@@ -38,13 +39,12 @@ std::unique_ptr<Source> openDriverMember(const Manifest& m, int lookAhead, int h
   const char* prefer = std::getenv("LE_DRIVER_PREFER_MP4");
   const bool preferMovie = prefer && std::strcmp(prefer, "1") == 0 && movieThere;
   if (preferMovie && populated) {
-    std::fprintf(stderr,
-                 "[le-driver] LE_DRIVER_PREFER_MP4=1 — %s/ is populated and NOT used; %s is the "
-                 "member this consumer reads\n",
-                 dirName.c_str(), movieName.c_str());
+    le::logPrintf("[le-driver] LE_DRIVER_PREFER_MP4=1 — %s/ is populated and NOT used; %s is the "
+                  "member this consumer reads\n",
+                  dirName.c_str(), movieName.c_str());
   }
   if (!preferMovie && populated) {
-    std::fprintf(stderr, "[le-driver] %s/ (raw jpg, %d frames) — read one frame per pull\n",
+    le::logPrintf("[le-driver] %s/ (raw jpg, %d frames) — read one frame per pull\n",
                  dirName.c_str(), m.NT);
     return openJpgDir(dir, m.NT, m.W, m.H);
   }
@@ -55,11 +55,10 @@ std::unique_ptr<Source> openDriverMember(const Manifest& m, int lookAhead, int h
                              "session.");
   }
   std::unique_ptr<Source> src = openMp4(moviePath, m.NT, m.W, m.H);
-  std::fprintf(stderr,
-               "[le-driver] %s decoded IN PLACE (%s, %d frames %dx%d, look-ahead %d, history %d) "
-               "— no frame of the driver is expanded ahead of the paste\n",
-               movieName.c_str(), src->name().c_str(), m.NT, m.W, m.H, std::max(lookAhead, 1),
-               std::max(history, 0));
+  le::logPrintf("[le-driver] %s decoded IN PLACE (%s, %d frames %dx%d, look-ahead %d, history %d) "
+                "— no frame of the driver is expanded ahead of the paste\n",
+                movieName.c_str(), src->name().c_str(), m.NT, m.W, m.H, std::max(lookAhead, 1),
+                std::max(history, 0));
   return src;
 }
 
@@ -71,10 +70,9 @@ std::unique_ptr<Source> openPriorMember(const Manifest& m) {
                              ") — there is no warp prior to play. REFUSING to create a session.");
   }
   std::unique_ptr<Source> src = openPriorHevc(path, m.NT, m.crop);
-  std::fprintf(stderr,
-               "Zentrova: identity source ready — %d frames %dx%d, played straight from %s (%s); "
-               "nothing is unpacked to disk\n",
-               m.NT, m.crop, m.crop, name.c_str(), src->name().c_str());
+  le::logPrintf("Zentrova: identity source ready — %d frames %dx%d, played straight from %s (%s); "
+                "nothing is unpacked to disk\n",
+                m.NT, m.crop, m.crop, name.c_str(), src->name().c_str());
   return src;
 }
 

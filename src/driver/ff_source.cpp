@@ -14,6 +14,7 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
+#include "core/log.h"
 #include "driver/movie_decoder_build.h"
 #include "simd/half.h"
 #include "simd/simd.h"
@@ -103,10 +104,9 @@ void FfSource::open() {
 
   const char* hwdec = std::getenv("LE_DRIVER_HWDEC");
   if (hwdec && std::strcmp(hwdec, "0") == 0) {
-    std::fprintf(stderr,
-                 "[le-driver] LE_DRIVER_HWDEC=0 — %s not attempted; the software decoder is the "
-                 "one decoder on this fleet (same samples)\n",
-                 kHwDecoder);
+    le::logPrintf("[le-driver] LE_DRIVER_HWDEC=0 — %s not attempted; the software decoder is the "
+                  "one decoder on this fleet (same samples)\n",
+                  kHwDecoder);
     openSoftwareDecoder();
   } else if (!(kind_ == kDriver && par->codec_id == AV_CODEC_ID_H264 && openHardwareDecoder())) {
     openSoftwareDecoder();
@@ -133,10 +133,9 @@ bool FfSource::openHardwareDecoder() {
   }
   ctx->thread_count = 1;
   if (avcodec_open2(ctx.get(), codec, nullptr) < 0) {
-    std::fprintf(stderr,
-                 "[le-driver] %s refused %s — falling back to the software h264 decoder (same "
-                 "samples, more CPU)\n",
-                 kHwDecoder, path_.c_str());
+    le::logPrintf("[le-driver] %s refused %s — falling back to the software h264 decoder (same "
+                  "samples, more CPU)\n",
+                  kHwDecoder, path_.c_str());
     return false;
   }
   dec_ = std::move(ctx);

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <stdexcept>
 
+#include "core/log.h"
 #include "pool/pool.h"
 #include "simd/simd.h"
 
@@ -54,7 +55,7 @@ uint8_t blend(uint8_t dst, float alpha, float colour) {
 void logExecutorOnce(int side, int ksize) {
   static std::once_flag once;
   std::call_once(once, [&] {
-    std::fprintf(stderr, "[le-paste] executor=%s (side=%d, ksize=%d, threads=%d) \xe2\x80\x94 1080p frame\n", "cpu",
+    le::logPrintf("[le-paste] executor=%s (side=%d, ksize=%d, threads=%d) \xe2\x80\x94 1080p frame\n", "cpu",
                  side, ksize, le::pool::threads());
   });
 }

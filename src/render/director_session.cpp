@@ -7,6 +7,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "core/log.h"
 #include "render/ep_request.h"
 #include "render/gridsample_rewrite.h"
 #include "render/renderer_impl.h"
@@ -76,11 +77,10 @@ void Renderer::Impl::openSession(const std::string& ep) {
   } else {
     gsRewrite = !envBeginsWith("LE_GS_REWRITE", '0');
     if (!gsRewrite && cpu)
-      std::fprintf(stderr,
-                   "[le] LE_GS_REWRITE=0: load-time std GridSample -> com.zentrova::GridSampleFast rewrite DISABLED "
-                   "(%s); the custom op is still registered, so a baked bundle loads and runs its baked kernel. A "
-                   "standard bundle now runs ORT's own GridSample.\n",
-                   modelKey.c_str());
+      le::logPrintf("[le] LE_GS_REWRITE=0: load-time std GridSample -> com.zentrova::GridSampleFast rewrite DISABLED "
+                    "(%s); the custom op is still registered, so a baked bundle loads and runs its baked kernel. A "
+                    "standard bundle now runs ORT's own GridSample.\n",
+                    modelKey.c_str());
     registerGridSampleFast(options);
   }
 
@@ -88,26 +88,24 @@ void Renderer::Impl::openSession(const std::string& ep) {
   const size_t gsCount = gsRewrite && cpu ? rewriteGridSampleToFast(bytes) : 0;
 
   if (carriesLipTemplate)
-    std::fprintf(stderr,
-                 "[le] !!! lip contour NOT bound to the compose alpha (%s): %s \xe2\x80\x94 this session serves the "
-                 "graph's own ELLIPSE\n",
-                 modelKey.c_str(), "this build does not rasterise lip templates");
+    le::logPrintf("[le] !!! lip contour NOT bound to the compose alpha (%s): %s \xe2\x80\x94 this session serves the "
+                  "graph's own ELLIPSE\n",
+                  modelKey.c_str(), "this build does not rasterise lip templates");
   else
-    std::fprintf(stderr,
-                 "[le] !!! compose alpha: ELLIPSE (%s) \xe2\x80\x94 this bundle carries no %s, so the director "
-                 "generates the over-covering elliptical region the contour replaces. BACKFILL IT: "
-                 "models/ombrine-2/tools/carry_lip_template_fleet.py\n",
-                 modelKey.c_str(), "lip_template.v1.json");
+    le::logPrintf("[le] !!! compose alpha: ELLIPSE (%s) \xe2\x80\x94 this bundle carries no %s, so the director "
+                  "generates the over-covering elliptical region the contour replaces. BACKFILL IT: "
+                  "models/ombrine-2/tools/carry_lip_template_fleet.py\n",
+                  modelKey.c_str(), "lip_template.v1.json");
 
   if (gsCount)
-    std::fprintf(stderr, "[le] std GridSample -> com.zentrova::GridSampleFast load-time rewrite: %zu node(s) (%s)\n",
+    le::logPrintf("[le] std GridSample -> com.zentrova::GridSampleFast load-time rewrite: %zu node(s) (%s)\n",
                  gsCount, modelKey.c_str());
 
   // A graph no rewrite touched opens from its file, exactly as the bundle stores it.
   session = gsCount ? Ort::Session(env, bytes.data(), bytes.size(), options)
                     : Ort::Session(env, modelPath.c_str(), options);
   epName = ep.empty() ? "cpu" : ep;
-  std::fprintf(stderr, "[le] director ep=%s (%s)\n", epName.c_str(),
+  le::logPrintf("[le] director ep=%s (%s)\n", epName.c_str(),
                cpu ? "ORT CPU EP" : "ORT CoreML EP; unclaimed nodes on the CPU EP; std GridSample kept in the graph");
 }
 

@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "bundle/manifest.h"
+#include "core/log.h"
 #include "le/le.h"
 #include "pool/pool.h"
 #include "render/renderer_impl.h"
@@ -151,7 +152,7 @@ Renderer::Renderer(const Manifest& manifest, Identity& identity, const std::stri
   std::string request = ep;
   const char* conv = std::getenv("LE_CONV_BACKEND");
   if (ep == "neon" || (ep.empty() && conv && std::strcmp(conv, "neon") == 0)) {
-    std::fprintf(stderr, "[le] fp16 NEON backend requested but unavailable on this build/CPU; using ORT\n");
+    le::logPrintf("[le] fp16 NEON backend requested but unavailable on this build/CPU; using ORT\n");
     request.clear();
   }
 
@@ -159,7 +160,7 @@ Renderer::Renderer(const Manifest& manifest, Identity& identity, const std::stri
     m.openSession(request);
   } catch (const std::exception& e) {
     if (request.rfind("coreml", 0) != 0) throw;
-    std::fprintf(stderr, "[le] CoreML EP session refused: %s \xe2\x80\x94 falling back to the ORT CPU EP\n", e.what());
+    le::logPrintf("[le] CoreML EP session refused: %s \xe2\x80\x94 falling back to the ORT CPU EP\n", e.what());
     m.session = Ort::Session(nullptr);
     m.openSession("");
   }
@@ -173,13 +174,13 @@ Renderer::~Renderer() {
   Impl& m = *impl_;
   if (m.profiling) {
     if (m.framesRun > 0)
-      std::fprintf(stderr, "[le_ort_profile] %ld frames: %.2f ms/frame in Session::Run\n", long(m.framesRun),
+      le::logPrintf("[le_ort_profile] %ld frames: %.2f ms/frame in Session::Run\n", long(m.framesRun),
                    m.runMs / double(m.framesRun));
     try {
       Ort::AllocatorWithDefaultOptions allocator;
-      std::fprintf(stderr, "[le_ort_profile] %s\n", m.session.EndProfilingAllocated(allocator).get());
+      le::logPrintf("[le_ort_profile] %s\n", m.session.EndProfilingAllocated(allocator).get());
     } catch (const std::exception& e) {
-      std::fprintf(stderr, "[le_ort_profile] FAILED: %s\n", e.what());
+      le::logPrintf("[le_ort_profile] FAILED: %s\n", e.what());
     }
   }
   // The binding and the session go before the tensors they reference and the buffers under them.
