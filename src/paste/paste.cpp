@@ -15,13 +15,12 @@ namespace le {
 namespace {
 
 constexpr size_t kGrain = 64;
-constexpr int kMaxSide = 1024;
 // Fixed-point positions are clamped so that a row part plus a column part never overflows; any
 // position this far out lies outside every crop and is skipped.
 constexpr double kFixedLimit = double(1 << 29);
 
 int32_t toFixed(double pixels) {
-  return int32_t(std::rint(std::clamp(pixels * 1024.0, -kFixedLimit, kFixedLimit)));
+  return int32_t(std::rint(std::clamp(pixels * paste::kOne, -kFixedLimit, kFixedLimit)));
 }
 
 int reflect(int q, int side) {
@@ -136,7 +135,7 @@ void Paste::fillPlanes(const float* crop, float scale) {
 }
 
 void Paste::unsharpPlane(std::vector<float>& plane) {
-  if (side_ > kMaxSide) throw std::runtime_error("paste: side > 1024");
+  if (side_ > paste::kMaxSide) throw std::runtime_error("paste: side > 1024");
   const int side = side_, padded = padded_, ksize = ksize_, r = ksize / 2;
   const size_t width = size_t(side);
   const float* kernel = gaussian_.data();
@@ -161,7 +160,7 @@ void Paste::unsharpPlane(std::vector<float>& plane) {
 
   const float amount = amount_;
   pool::parallelRange(width, kGrain, [&](size_t b, size_t e) {
-    float blur[kMaxSide];
+    float blur[paste::kMaxSide];
     for (size_t y = b; y < e; ++y) {
       simd::pasteBlurRow(h + y * width, width, kernel, ksize, blur, width);
       simd::pasteSharpenRow(dst + y * width, blur, amount, width);
@@ -189,7 +188,7 @@ void Paste::warpLanczos(uint8_t* frame, int width, int x0, int x1, int y0, int y
   pool::parallelRange(size_t(y1 - y0 + 1), kGrain, [&](size_t b, size_t e) {
     for (size_t r = b; r < e; ++r) {
       const int Y = y0 + int(r);
-      const int32_t rowU = toFixed(Y * dudY + uBase) + 16, rowV = toFixed(Y * dvdY + vBase) + 16;
+      const int32_t rowU = toFixed(Y * dudY + uBase) + paste::kHalfPhase, rowV = toFixed(Y * dvdY + vBase) + paste::kHalfPhase;
       simd::pasteLanczos8Row(crop4_.data(), side_, mask_.data(), lanczos_.data(), bilinear_.data(), colU_.data(),
                              colV_.data(), rowU, rowV, x0, x1, frame + size_t(Y) * size_t(width) * 3);
     }
@@ -203,12 +202,13 @@ void Paste::warpSeparable(uint8_t* frame, int width, int x0, int x1, int y0, int
   pool::parallelRange(size_t(y1 - y0 + 1), kGrain, [&](size_t b, size_t e) {
     for (size_t r = b; r < e; ++r) {
       const int Y = y0 + int(r);
-      const int32_t rowU = toFixed(Y * dudY + uBase) + 16, rowV = toFixed(Y * dvdY + vBase) + 16;
+      const int32_t rowU = toFixed(Y * dudY + uBase) + paste::kHalfPhase, rowV = toFixed(Y * dvdY + vBase) + paste::kHalfPhase;
       uint8_t* row = frame + size_t(Y) * size_t(width) * 3;
       for (int X = x0; X <= x1; ++X) {
         const int32_t u = rowU + colU_[size_t(X - x0)], v = rowV + colV_[size_t(X - x0)];
-        const int px = u >> 10, py = v >> 10, fu = (u >> 5) & 31, fv = (v >> 5) & 31;
-        if (u < -1024 || v < -1024 || px >= side || py >= side) continue;
+        const int px = u >> paste::kFracBits, py = v >> paste::kFracBits;
+        const int fu = (u >> paste::kPhaseShift) & paste::kPhaseMask, fv = (v >> paste::kPhaseShift) & paste::kPhaseMask;
+        if (u < -paste::kOne || v < -paste::kOne || px >= side || py >= side) continue;
         const float alpha = maskAlpha(mask_.data(), side, px, py, &bilinear_[size_t(fu) * 2], &bilinear_[size_t(fv) * 2]);
         if (alpha <= 0) continue;
         const int taps = cubic ? 4 : 2, first = cubic ? -1 : 0;

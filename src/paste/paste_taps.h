@@ -4,9 +4,9 @@
 #include <array>
 #include <vector>
 
-namespace le::paste {
+#include "paste/paste_fixed.h"
 
-inline constexpr int kPhases = 32;
+namespace le::paste {
 
 // 8-tap Lanczos (a = 4), normalised; tap j weighs source pixel (integer part - 3 + j).
 std::array<float, kPhases * 8> lanczos8Taps();

@@ -14,6 +14,8 @@
 #include <cstddef>
 #include <hwy/highway.h>
 
+#include "paste/paste_fixed.h"
+
 HWY_BEFORE_NAMESPACE();
 namespace le::simd {
 namespace HWY_NAMESPACE {
@@ -128,12 +130,124 @@ HWY_INLINE void WindowColour(const float* HWY_RESTRICT window, ptrdiff_t stride,
 }
 #endif
 
+// The feather mask read four bytes at a time as 32-bit words, each word starting at most at
+// total - 4; a mask of fewer than four bytes is read from a zero-padded copy in tiny.
+struct FeatherMask {
+  const int32_t* words;
+  int side;
+  int total;
+};
+
+HWY_INLINE FeatherMask FeatherMaskOf(const uint8_t* mask, int side, uint8_t* HWY_RESTRICT tiny) {
+  int total = side * side;
+  if (total < 4) {
+    std::copy(mask, mask + std::max(total, 0), tiny);
+    mask = tiny;
+    total = 4;
+  }
+  return {reinterpret_cast<const int32_t*>(mask), side, total};
+}
+
+// The mask bytes at columns px and px + 1 of row r, 0 outside the mask.
+template <class DI, class VI = hn::Vec<DI>>
+HWY_INLINE void MaskBytePair(DI di, const FeatherMask& mask, VI r, VI px, VI& left, VI& right) {
+  const auto zero = hn::Zero(di), one = hn::Set(di, 1), three = hn::Set(di, 3);
+  const auto minusOne = hn::Set(di, -1), byte = hn::Set(di, 255), vSide = hn::Set(di, mask.side);
+  const auto rowIn = hn::And(hn::Gt(r, minusOne), hn::Lt(r, vSide));
+  const auto index = hn::Add(hn::Mul(r, vSide), px);
+  const auto offset = hn::Min(hn::Max(index, zero), hn::Set(di, mask.total - 4));
+  // Byte positions within the word; out of 0..3 only where the row or column is outside the
+  // mask and the byte is dropped, but clamped so that every shift count stays valid.
+  const auto shift = hn::Sub(index, offset);
+  const auto word = hn::GatherOffset(di, mask.words, offset);
+  const auto at0 = hn::Min(hn::Max(shift, zero), three);
+  const auto at1 = hn::Min(hn::Max(hn::Add(shift, one), zero), three);
+  const auto b0 = hn::And(hn::Shr(word, hn::ShiftLeft<3>(at0)), byte);
+  const auto b1 = hn::And(hn::Shr(word, hn::ShiftLeft<3>(at1)), byte);
+  left = hn::IfThenElseZero(hn::And(rowIn, hn::Gt(px, minusOne)), b0);
+  right = hn::IfThenElseZero(hn::And(rowIn, hn::Lt(hn::Add(px, one), vSide)), b1);
+}
+
+// With the linear table (1 - p/32, p/32) every step of the float formula is exact (bytes times
+// multiples of 1/32, then of 1/1024, within 18 significant bits), so whole numbers in units of
+// 1/(32 * 32) give the same weight without looking taps up.
+HWY_INLINE bool IsLinearTable(const float* bilinearTaps) {
+  bool linear = true;
+  for (int p = 0; p < paste::kPhases; ++p)
+    linear = linear && bilinearTaps[2 * p] == 1.0f - p / float(paste::kPhases) &&
+             bilinearTaps[2 * p + 1] == p / float(paste::kPhases);
+  return linear;
+}
+
+// The positions u = rowU + colU[i], v = rowV + colV[i] of the vector starting at pixel i; lanes
+// past count lie far outside every mask and are rejected.
+template <class DI, class VI = hn::Vec<DI>>
+HWY_INLINE void LoadPositions(DI di, const int* HWY_RESTRICT colU, const int* HWY_RESTRICT colV, int rowU,
+                              int rowV, int i, int count, VI& u, VI& v) {
+  const int lanes = static_cast<int>(hn::Lanes(di));
+  if (i + lanes <= count) {
+    u = hn::Add(hn::Set(di, rowU), hn::LoadU(di, colU + i));
+    v = hn::Add(hn::Set(di, rowV), hn::LoadU(di, colV + i));
+    return;
+  }
+  HWY_ALIGN int tailU[8], tailV[8];
+  hn::Store(hn::Set(di, -(1 << 30)), di, tailU);
+  hn::Store(hn::Set(di, -(1 << 30)), di, tailV);
+  for (int k = 0; k < count - i; ++k) tailU[k] = rowU + colU[i + k], tailV[k] = rowV + colV[i + k];
+  u = hn::Load(di, tailU);
+  v = hn::Load(di, tailV);
+}
+
+// The bilinear weight of the four mask bytes in byte units, rounded to a whole number (ties to
+// even), through the whole-number form of the linear table.
+template <class DF, class VI>
+HWY_INLINE hn::Vec<DF> LinearWeight(DF df, VI m00, VI m10, VI m01, VI m11, VI pu, VI pv) {
+  const hn::Rebind<int32_t, DF> di;
+  const auto phases = hn::Set(di, paste::kPhases), one = hn::Set(di, 1);
+  const auto qu = hn::Sub(phases, pu), qv = hn::Sub(phases, pv);
+  const auto top = hn::Add(hn::Mul(m00, qu), hn::Mul(m10, pu));
+  const auto bottom = hn::Add(hn::Mul(m01, qu), hn::Mul(m11, pu));
+  const auto w = hn::Add(hn::Mul(top, qv), hn::Mul(bottom, pv));
+  constexpr int kUnitBits = 2 * paste::kPhaseBits;
+  const auto belowHalf = hn::Set(di, (1 << (kUnitBits - 1)) - 1);
+  const auto odd = hn::And(hn::ShiftRight<kUnitBits>(w), one);
+  return hn::ConvertTo(df, hn::ShiftRight<kUnitBits>(hn::Add(hn::Add(w, belowHalf), odd)));
+}
+
+// The same weight through the float formula with taps looked up in any bilinear table.
+template <class DF, class VI>
+HWY_INLINE hn::Vec<DF> TableWeight(DF df, const float* HWY_RESTRICT bilinearTaps, VI m00, VI m10, VI m01,
+                                   VI m11, VI pu, VI pv) {
+  const auto one = hn::Set(hn::Rebind<int32_t, DF>(), 1);
+  const auto tu = hn::ShiftLeft<1>(pu), tv = hn::ShiftLeft<1>(pv);
+  const auto bx0 = hn::GatherIndex(df, bilinearTaps, tu), bx1 = hn::GatherIndex(df, bilinearTaps, hn::Add(tu, one));
+  const auto by0 = hn::GatherIndex(df, bilinearTaps, tv), by1 = hn::GatherIndex(df, bilinearTaps, hn::Add(tv, one));
+  const auto top = hn::Add(hn::Mul(hn::ConvertTo(df, m00), bx0), hn::Mul(hn::ConvertTo(df, m10), bx1));
+  const auto bottom = hn::Add(hn::Mul(hn::ConvertTo(df, m01), bx0), hn::Mul(hn::ConvertTo(df, m11), bx1));
+  return hn::Round(hn::Add(hn::Mul(top, by0), hn::Mul(bottom, by1)));
+}
+
+// Stores the weights of one vector of pixels at alpha + i and, three times each, at
+// alpha3 + 3 * i (output vector m of alpha3 takes lane l from weight lane (m * lanes + l) / 3).
+template <class DF>
+HWY_INLINE void StoreWeights(DF df, hn::Vec<DF> weight, int i, float* HWY_RESTRICT alpha,
+                             float* HWY_RESTRICT alpha3) {
+  const int lanes = static_cast<int>(hn::Lanes(df));
+  HWY_ALIGN int32_t spreadIndex[3][8];
+  for (int m = 0; m < 3; ++m)
+    for (int l = 0; l < lanes; ++l) spreadIndex[m][l] = (m * lanes + l) / 3;
+  hn::Store(weight, df, alpha + i);
+  for (int m = 0; m < 3; ++m)
+    hn::StoreU(hn::TableLookupLanes(weight, hn::SetTableIndices(df, spreadIndex[m])), df,
+               alpha3 + 3 * i + m * lanes);
+}
+
 // For count pixels from colU, colV (count at most kChunk): the source positions u = rowU + colU[i],
 // v = rowV + colV[i] into us, vs, and the feather weights into alpha and, three times each, into
-// alpha3: bilinear over the four mask bytes around (u >> 10, v >> 10) with the phases' bilinear
-// taps, bytes outside the mask counting 0, rounded to a whole byte value (ties to even) and
-// divided by 255; 0 for a pixel outside [-1, side) in either axis. The arrays are written up to
-// count rounded up to whole vectors.
+// alpha3: bilinear over the four mask bytes around (u >> kFracBits, v >> kFracBits) with the
+// phases' bilinear taps, bytes outside the mask counting 0, rounded to a whole byte value (ties to
+// even) and divided by 255; 0 for a pixel outside [-1, side) in either axis. The arrays are
+// written up to count rounded up to whole vectors.
 constexpr int kChunk = 64;
 
 void FeatherWeights(const uint8_t* HWY_RESTRICT mask, int side, const float* HWY_RESTRICT bilinearTaps,
@@ -144,94 +258,28 @@ void FeatherWeights(const uint8_t* HWY_RESTRICT mask, int side, const float* HWY
   const hn::Rebind<int32_t, decltype(df)> di;
   using VI = hn::Vec<decltype(di)>;
   const int lanes = static_cast<int>(hn::Lanes(df));
-  // The mask is read four bytes at a time, each word starting at most at total - 4; a mask of
-  // fewer than four bytes is read from a zero-padded copy.
   HWY_ALIGN uint8_t tiny[4] = {};
-  int total = side * side;
-  if (total < 4) {
-    std::copy(mask, mask + std::max(total, 0), tiny);
-    mask = tiny;
-    total = 4;
-  }
-  const int32_t* words = reinterpret_cast<const int32_t*>(mask);
-  const auto vSide = hn::Set(di, side), limit = hn::Set(di, total - 4), zero = hn::Zero(di);
-  const auto one = hn::Set(di, 1), three = hn::Set(di, 3), byte = hn::Set(di, 255);
-  const auto minusOne = hn::Set(di, -1), belowLowest = hn::Set(di, -1025), phase = hn::Set(di, 31);
-  const auto phases = hn::Set(di, 32), belowHalf = hn::Set(di, 511);
+  const FeatherMask feather = FeatherMaskOf(mask, side, tiny);
+  const bool linear = IsLinearTable(bilinearTaps);
+  const auto vSide = hn::Set(di, side), one = hn::Set(di, 1), phaseMask = hn::Set(di, paste::kPhaseMask);
+  const auto belowLowest = hn::Set(di, -paste::kOne - 1);
   const auto scale = hn::Set(df, 255.0f);
-  // The mask bytes at columns px and px + 1 of row r, 0 outside the mask.
-  auto bytePair = [&](VI r, VI px, VI& left, VI& right) {
-    const auto rowIn = hn::And(hn::Gt(r, minusOne), hn::Lt(r, vSide));
-    const auto index = hn::Add(hn::Mul(r, vSide), px);
-    const auto offset = hn::Min(hn::Max(index, zero), limit);
-    // Byte positions within the word; out of 0..3 only where the row or column is outside the
-    // mask and the byte is dropped, but clamped so that every shift count stays valid.
-    const auto shift = hn::Sub(index, offset);
-    const auto word = hn::GatherOffset(di, words, offset);
-    const auto at0 = hn::Min(hn::Max(shift, zero), three);
-    const auto at1 = hn::Min(hn::Max(hn::Add(shift, one), zero), three);
-    const auto b0 = hn::And(hn::Shr(word, hn::ShiftLeft<3>(at0)), byte);
-    const auto b1 = hn::And(hn::Shr(word, hn::ShiftLeft<3>(at1)), byte);
-    left = hn::IfThenElseZero(hn::And(rowIn, hn::Gt(px, minusOne)), b0);
-    right = hn::IfThenElseZero(hn::And(rowIn, hn::Lt(hn::Add(px, one), vSide)), b1);
-  };
-  // With the linear table (1 - p/32, p/32) every step of the float formula is exact (bytes times
-  // multiples of 1/32, then of 1/1024, within 18 significant bits), so whole numbers in units of
-  // 1/1024 give the same weight without looking taps up.
-  bool linear = true;
-  for (int p = 0; p < 32; ++p)
-    linear = linear && bilinearTaps[2 * p] == 1.0f - p / 32.0f && bilinearTaps[2 * p + 1] == p / 32.0f;
-  // Output vector m of alpha3 takes lane l from alpha lane (m * lanes + l) / 3.
-  HWY_ALIGN int32_t spreadIndex[3][8];
-  for (int m = 0; m < 3; ++m)
-    for (int l = 0; l < lanes; ++l) spreadIndex[m][l] = (m * lanes + l) / 3;
-  const auto spread0 = hn::SetTableIndices(df, spreadIndex[0]);
-  const auto spread1 = hn::SetTableIndices(df, spreadIndex[1]);
-  const auto spread2 = hn::SetTableIndices(df, spreadIndex[2]);
-  const auto uBase = hn::Set(di, rowU), vBase = hn::Set(di, rowV);
   for (int i = 0; i < count; i += lanes) {
-    auto u = hn::Set(di, -(1 << 30)), v = u;  // far outside: rejected
-    if (i + lanes <= count) {
-      u = hn::Add(uBase, hn::LoadU(di, colU + i));
-      v = hn::Add(vBase, hn::LoadU(di, colV + i));
-    } else {
-      HWY_ALIGN int tailU[8], tailV[8];
-      hn::Store(u, di, tailU);
-      hn::Store(v, di, tailV);
-      for (int k = 0; k < count - i; ++k) tailU[k] = rowU + colU[i + k], tailV[k] = rowV + colV[i + k];
-      u = hn::Load(di, tailU);
-      v = hn::Load(di, tailV);
-    }
+    VI u, v;
+    LoadPositions(di, colU, colV, rowU, rowV, i, count, u, v);
     hn::Store(u, di, us + i);
     hn::Store(v, di, vs + i);
-    const auto px = hn::ShiftRight<10>(u), py = hn::ShiftRight<10>(v);
-    const auto pu = hn::And(hn::ShiftRight<5>(u), phase), pv = hn::And(hn::ShiftRight<5>(v), phase);
+    const auto px = hn::ShiftRight<paste::kFracBits>(u), py = hn::ShiftRight<paste::kFracBits>(v);
+    const auto pu = hn::And(hn::ShiftRight<paste::kPhaseShift>(u), phaseMask);
+    const auto pv = hn::And(hn::ShiftRight<paste::kPhaseShift>(v), phaseMask);
     const auto accept = hn::And(hn::And(hn::Gt(u, belowLowest), hn::Gt(v, belowLowest)),
                                 hn::And(hn::Lt(px, vSide), hn::Lt(py, vSide)));
     VI m00, m10, m01, m11;
-    bytePair(py, px, m00, m10);
-    bytePair(hn::Add(py, one), px, m01, m11);
-    hn::Vec<decltype(df)> rounded;
-    if (linear) {
-      const auto qu = hn::Sub(phases, pu), qv = hn::Sub(phases, pv);
-      const auto top = hn::Add(hn::Mul(m00, qu), hn::Mul(m10, pu));
-      const auto bottom = hn::Add(hn::Mul(m01, qu), hn::Mul(m11, pu));
-      const auto w = hn::Add(hn::Mul(top, qv), hn::Mul(bottom, pv));
-      // w / 1024 to the nearest whole number, ties to even.
-      rounded = hn::ConvertTo(df, hn::ShiftRight<10>(hn::Add(hn::Add(w, belowHalf), hn::And(hn::ShiftRight<10>(w), one))));
-    } else {
-      const auto tu = hn::ShiftLeft<1>(pu), tv = hn::ShiftLeft<1>(pv);
-      const auto bx0 = hn::GatherIndex(df, bilinearTaps, tu), bx1 = hn::GatherIndex(df, bilinearTaps, hn::Add(tu, one));
-      const auto by0 = hn::GatherIndex(df, bilinearTaps, tv), by1 = hn::GatherIndex(df, bilinearTaps, hn::Add(tv, one));
-      const auto top = hn::Add(hn::Mul(hn::ConvertTo(df, m00), bx0), hn::Mul(hn::ConvertTo(df, m10), bx1));
-      const auto bottom = hn::Add(hn::Mul(hn::ConvertTo(df, m01), bx0), hn::Mul(hn::ConvertTo(df, m11), bx1));
-      rounded = hn::Round(hn::Add(hn::Mul(top, by0), hn::Mul(bottom, by1)));
-    }
-    const auto weight = hn::IfThenElseZero(hn::RebindMask(df, accept), hn::Div(rounded, scale));
-    hn::Store(weight, df, alpha + i);
-    hn::StoreU(hn::TableLookupLanes(weight, spread0), df, alpha3 + 3 * i);
-    hn::StoreU(hn::TableLookupLanes(weight, spread1), df, alpha3 + 3 * i + lanes);
-    hn::StoreU(hn::TableLookupLanes(weight, spread2), df, alpha3 + 3 * i + 2 * lanes);
+    MaskBytePair(di, feather, py, px, m00, m10);
+    MaskBytePair(di, feather, hn::Add(py, one), px, m01, m11);
+    const auto rounded = linear ? LinearWeight(df, m00, m10, m01, m11, pu, pv)
+                                : TableWeight(df, bilinearTaps, m00, m10, m01, m11, pu, pv);
+    StoreWeights(df, hn::IfThenElseZero(hn::RebindMask(df, accept), hn::Div(rounded, scale)), i, alpha, alpha3);
   }
 }
 
@@ -269,8 +317,8 @@ void PasteLanczos8Row(const float* HWY_RESTRICT crop4, int side, const uint8_t* 
 #else
   // Each Lanczos tap repeated over the four channels of a pixel: 32 floats per phase.
   const hn::FixedTag<float, 4> d4;
-  HWY_ALIGN float spread[32 * 32];
-  for (int t = 0; t < 32 * 8; ++t) hn::Store(hn::Set(d4, lanczosTaps[t]), d4, spread + 4 * t);
+  HWY_ALIGN float spread[paste::kPhases * 32];
+  for (int t = 0; t < paste::kPhases * 8; ++t) hn::Store(hn::Set(d4, lanczosTaps[t]), d4, spread + 4 * t);
   constexpr int kPhaseFloats = 32;
 #endif
   // The row goes in chunks: the feather weights of the whole chunk first, then per covered
@@ -289,20 +337,22 @@ void PasteLanczos8Row(const float* HWY_RESTRICT crop4, int side, const uint8_t* 
     for (int i = 0; i < count; ++i) {
       if (!(alpha[i] > 0.0f)) continue;
       const int u = us[i], v = vs[i];
-      const int px = u >> 10, py = v >> 10;
-      const float* spreadU = spread + kPhaseFloats * ((u >> 5) & 31);
-      const float* down = lanczosTaps + 8 * ((v >> 5) & 31);
+      const int px = u >> paste::kFracBits, py = v >> paste::kFracBits;
+      const float* spreadU = spread + kPhaseFloats * ((u >> paste::kPhaseShift) & paste::kPhaseMask);
+      const float* down = lanczosTaps + 8 * ((v >> paste::kPhaseShift) & paste::kPhaseMask);
       float* colour = colour3 + 3 * i;
-      if (u > 3071 && v > 3071 && px + 4 < side && py + 4 < side) {
-        WindowColour(crop4 + (static_cast<ptrdiff_t>(py - 3) * side + (px - 3)) * 4,
+      constexpr int kReach = paste::kLanczosReach;
+      constexpr int kWholeWindow = kReach * paste::kOne - 1;  // px - kReach >= 0
+      if (u > kWholeWindow && v > kWholeWindow && px + kReach + 1 < side && py + kReach + 1 < side) {
+        WindowColour(crop4 + (static_cast<ptrdiff_t>(py - kReach) * side + (px - kReach)) * 4,
                      ptrdiff_t(side) * 4, spreadU, down, colour);
       } else {
         // Near the crop's edge: the window with zeros for the pixels outside the crop, which
         // add nothing to the sums, through the same arithmetic.
         for (int j = 0; j < 8; ++j) {
-          const int sy = py - 3 + j;
+          const int sy = py - kReach + j;
           for (int k = 0; k < 8; ++k) {
-            const int sx = px - 3 + k;
+            const int sx = px - kReach + k;
             const bool in = sx >= 0 && sy >= 0 && sx < side && sy < side;
             for (int c = 0; c < 4; ++c)
               window[(j * 8 + k) * 4 + c] =
