@@ -94,17 +94,35 @@ class _Painter:
         target += cov * colour
 
 
+class _Head:
+    """Where the face sits: the centre between keypoints 0 and 1 and its half extents."""
+
+    def __init__(self, kp):
+        self.k = np.asarray(kp, dtype=np.float64)
+        k = self.k
+        self.cx = 0.5 * (k[0, 0] + k[1, 0])
+        self.cy = 0.5 * (k[0, 1] + k[1, 1])
+        self.ry = 0.5 * (k[1, 1] - k[0, 1])
+        self.rx = 0.45 * self.ry / 0.62
+
+
 def draw_person(rgb, grid, kp, breath, pal, edge):
     """Paints the person over rgb (h x w x 3 float, already holding the background)."""
     p = _Painter(rgb, grid, edge)
-    k = np.asarray(kp, dtype=np.float64)
-    cx = 0.5 * (k[0, 0] + k[1, 0])
-    cy = 0.5 * (k[0, 1] + k[1, 1])
-    ry = 0.5 * (k[1, 1] - k[0, 1])
-    rx = 0.45 * ry / 0.62
-    skin = pal["skin"]
+    head = _Head(kp)
+    _paint_body(p, head, breath, pal)
+    _paint_ears(p, head, pal)
+    _paint_face(p, head, pal)
+    _paint_hair(p, head, pal)
+    _paint_brows(p, head, pal)
+    _paint_eyes(p, head, pal)
+    _paint_nose(p, head, pal)
+    _paint_mouth(p, head, pal)
 
-    # Neck, shaded at the top under the chin, then the shoulders and shirt over its base, breathing.
+
+def _paint_body(p, head, breath, pal):
+    """Neck, shaded at the top under the chin, then the shoulders and shirt over its base, breathing."""
+    cx, cy, skin = head.cx, head.cy, pal["skin"]
     p.paint((cx - 0.3, cx + 0.3, cy + 0.2, cy + 1.1),
             lambda u, v: (np.maximum(np.abs(u - cx) - 0.15, np.maximum(cy + 0.3 - v, v - (cy + 1.0))),
                           skin * (0.78 + 0.15 * np.clip((v - cy - 0.62) / 0.3, 0, 1))[..., None]))
@@ -113,13 +131,20 @@ def draw_person(rgb, grid, kp, breath, pal, edge):
             lambda u, v: (np.maximum(_ellipse(u, v, cx, sy, 1.35, 0.90),
                                      -_ellipse(u, v, cx, cy + 0.80, 0.16, 0.12)),
                           pal["shirt"] * (1 - 0.25 * np.clip(np.abs(u - cx) - 0.6, 0, 1))[..., None]))
-    # Ears.
+
+
+def _paint_ears(p, head, pal):
+    cx, cy, rx = head.cx, head.cy, head.rx
     for side in (-1, 1):
         ex = cx + side * (rx + 0.01)
         p.paint((ex - 0.1, ex + 0.1, cy - 0.2, cy + 0.25),
-                lambda u, v, ex=ex: (_ellipse(u, v, ex, cy + 0.02, 0.065, 0.13), skin * 0.9))
+                lambda u, v, ex=ex: (_ellipse(u, v, ex, cy + 0.02, 0.065, 0.13), pal["skin"] * 0.9))
 
-    # Face: an ellipse that narrows toward the jaw, shaded toward its rim.
+
+def _paint_face(p, head, pal):
+    """An ellipse that narrows toward the jaw, shaded toward its rim, blushed at the cheeks."""
+    k, cx, cy, rx, ry, skin = head.k, head.cx, head.cy, head.rx, head.ry, pal["skin"]
+
     def face(u, v):
         yl = (v - cy) / ry
         rxe = rx * (1 - 0.30 * np.clip(yl, 0, 1) ** 2)
@@ -132,7 +157,11 @@ def draw_person(rgb, grid, kp, breath, pal, edge):
         return d, colour
     p.paint((cx - rx - 0.02, cx + rx + 0.02, cy - ry - 0.02, cy + ry + 0.02), face)
 
-    # Hair: a cap over the top of the head down to a curved hairline, longer at the sides.
+
+def _paint_hair(p, head, pal):
+    """A cap over the top of the head down to a curved hairline, longer at the sides."""
+    cx, cy, rx, ry = head.cx, head.cy, head.rx, head.ry
+
     def hair(u, v):
         xl = (u - cx) / rx
         hairline = cy - 0.40 * ry / 0.62 + 0.55 * ry * np.clip(np.abs(xl) - 0.45, 0, 1) ** 1.5
@@ -140,15 +169,19 @@ def draw_person(rgb, grid, kp, breath, pal, edge):
         return d, pal["hair"] * (1 + 0.15 * np.sin((u - cx) * 40.0))[..., None]
     p.paint((cx - rx - 0.1, cx + rx + 0.1, cy - ry - 0.2, cy + 0.2), hair)
 
-    # Brows.
+
+def _paint_brows(p, head, pal):
     for row in (8, 9):
-        bx, by = k[row, 0], k[row, 1]
+        bx, by = head.k[row, 0], head.k[row, 1]
         p.paint((bx - 0.14, bx + 0.14, by - 0.05, by + 0.05),
                 lambda u, v, bx=bx, by=by: (
                     _ellipse(u, v + 0.6 * ((u - bx) / 0.11) ** 2 * 0.03, bx, by, 0.11, 0.022),
                     pal["hair"] * 0.9))
 
-    # Eyes: white, iris, pupil, then the upper lid (skin) down to the lid keypoint, with a lash line.
+
+def _paint_eyes(p, head, pal):
+    """White, iris, pupil, then the upper lid (skin) down to the lid keypoint, with a lash line."""
+    k, skin = head.k, pal["skin"]
     for eye, lid in ((2, 4), (3, 5)):
         ex, ey = k[eye, 0], k[eye, 1]
         lid_edge = k[lid, 1] + 0.025
@@ -166,8 +199,10 @@ def draw_person(rgb, grid, kp, breath, pal, edge):
             np.maximum(_ellipse(u, v, ex, ey, 0.092, 0.052), np.abs(v - lid_edge) - 0.006),
             np.array([0.12, 0.08, 0.07])))
 
-    # Nose: a shaded ridge and two nostrils.
-    nx, ny = k[7, 0], k[7, 1]
+
+def _paint_nose(p, head, pal):
+    """A shaded ridge and two nostrils."""
+    nx, ny, skin = head.k[7, 0], head.k[7, 1], pal["skin"]
     p.paint((nx - 0.1, nx + 0.1, ny - 0.2, ny + 0.06),
             lambda u, v: (_ellipse(u, v, nx + 0.02, ny - 0.07, 0.035, 0.11), skin * 0.88))
     for side in (-1, 1):
@@ -175,37 +210,47 @@ def draw_person(rgb, grid, kp, breath, pal, edge):
                 lambda u, v, side=side: (_ellipse(u, v, nx + side * 0.035, ny + 0.012, 0.018, 0.011),
                                          skin * 0.45))
 
-    # Mouth: lips between the outer lip curves, a dark interior between the inner curves, and the
-    # upper and lower teeth along the inner edges. Every curve passes through both mouth corners.
-    xl, xr = k[17, 0], k[18, 0]
-    mx, hw = 0.5 * (xl + xr), 0.5 * (xr - xl)
-    yc = 0.5 * (k[17, 1] + k[18, 1])
 
-    def curve(u, row):
-        f = np.clip(1 - ((u - mx) / hw) ** 2, 0, 1)
-        return yc + (k[row, 1] - yc) * f, f
+class _MouthCurves:
+    """The lip curves of the mouth: each passes through both mouth corners (keypoints 17, 18) and
+    bulges to its keypoint's height at the middle."""
 
-    def band(u, v, top_row, bottom_row):
-        top, f = curve(u, top_row)
-        bottom, _ = curve(u, bottom_row)
-        return np.maximum(np.maximum(top - v, v - bottom), (np.abs(u - mx) - hw) * 0.5), f
+    def __init__(self, k):
+        self.k = k
+        xl, xr = k[17, 0], k[18, 0]
+        self.mx, self.hw = 0.5 * (xl + xr), 0.5 * (xr - xl)
+        self.yc = 0.5 * (k[17, 1] + k[18, 1])
 
-    top_y = min(k[19, 1], k[6, 1]) - 0.04
-    bot_y = max(k[20, 1], k[12, 1]) + 0.04
-    box = (mx - hw - 0.04, mx + hw + 0.04, top_y, bot_y)
-    p.paint(box, lambda u, v: (band(u, v, 19, 20)[0],
-                               pal["lips"] * np.where(v < curve(u, 14)[0], 0.92, 1.05)[..., None]))
-    p.paint(box, lambda u, v: (band(u, v, 6, 12)[0], np.array([0.16, 0.05, 0.06])))
-    white = np.array([0.93, 0.92, 0.86])
+    def curve(self, u, row):
+        f = np.clip(1 - ((u - self.mx) / self.hw) ** 2, 0, 1)
+        return self.yc + (self.k[row, 1] - self.yc) * f, f
 
-    def teeth(u, v, upper):
-        inner_d, f = band(u, v, 6, 12)
-        top, _ = curve(u, 6)
-        bottom, _ = curve(u, 12)
+    def band(self, u, v, top_row, bottom_row):
+        top, f = self.curve(u, top_row)
+        bottom, _ = self.curve(u, bottom_row)
+        return np.maximum(np.maximum(top - v, v - bottom), (np.abs(u - self.mx) - self.hw) * 0.5), f
+
+    def teeth(self, u, v, upper):
+        inner_d, f = self.band(u, v, 6, 12)
+        top, _ = self.curve(u, 6)
+        bottom, _ = self.curve(u, 12)
         height = (0.020 if upper else 0.014) * np.sqrt(f)
         edge_d = (v - (top + height)) if upper else ((bottom - height) - v)
-        d = np.maximum(np.maximum(inner_d, edge_d), np.abs(u - mx) - 0.7 * hw)
-        gaps = 0.9 + 0.1 * np.cos((u - mx) / hw * np.pi * 4.0) ** 2
-        return d, white * gaps[..., None]
-    p.paint(box, lambda u, v: teeth(u, v, True))
-    p.paint(box, lambda u, v: teeth(u, v, False))
+        d = np.maximum(np.maximum(inner_d, edge_d), np.abs(u - self.mx) - 0.7 * self.hw)
+        gaps = 0.9 + 0.1 * np.cos((u - self.mx) / self.hw * np.pi * 4.0) ** 2
+        return d, np.array([0.93, 0.92, 0.86]) * gaps[..., None]
+
+
+def _paint_mouth(p, head, pal):
+    """Lips between the outer lip curves, a dark interior between the inner curves, and the upper
+    and lower teeth along the inner edges."""
+    k = head.k
+    m = _MouthCurves(k)
+    top_y = min(k[19, 1], k[6, 1]) - 0.04
+    bot_y = max(k[20, 1], k[12, 1]) + 0.04
+    box = (m.mx - m.hw - 0.04, m.mx + m.hw + 0.04, top_y, bot_y)
+    p.paint(box, lambda u, v: (m.band(u, v, 19, 20)[0],
+                               pal["lips"] * np.where(v < m.curve(u, 14)[0], 0.92, 1.05)[..., None]))
+    p.paint(box, lambda u, v: (m.band(u, v, 6, 12)[0], np.array([0.16, 0.05, 0.06])))
+    p.paint(box, lambda u, v: m.teeth(u, v, True))
+    p.paint(box, lambda u, v: m.teeth(u, v, False))
