@@ -117,7 +117,10 @@ TEST_P(ThrowingPartTest, RethrowsAfterEveryOtherPartFinished) {
   EXPECT_EQ(recordCalls(n, 1).size(), static_cast<size_t>(k));
 }
 
-INSTANTIATE_TEST_SUITE_P(Parts, ThrowingPartTest, ::testing::Values(0, 1, 3));
+INSTANTIATE_TEST_SUITE_P(Parts, ThrowingPartTest, ::testing::Values(0, 1, 3),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                           return "Part" + std::to_string(info.param) + "Throws";
+                         });
 
 TEST(ParallelRange, LowestFailingPartWins) {
   const size_t n = 64;
