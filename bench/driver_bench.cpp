@@ -1,6 +1,6 @@
 // Frames per second of the driver cursor over a 1280x720 H.264 member (decode, convert to RGB24,
 // serve), against FFmpeg decoding the same member and converting with sws_scale in this process,
-// both with four frame-threaded decoder threads. Prints "RATIO driver_decode <ffmpeg/ours>" as the
+// both with four frame-threaded decoder threads. Prints "RATIO driver/decode <ffmpeg/ours>" as the
 // ratio of seconds per frame: above 1 the cursor is faster.
 #include <benchmark/benchmark.h>
 
@@ -159,14 +159,14 @@ void BM_FfmpegSwsScale(benchmark::State& state) {
 
 // Repetitions of the two are interleaved in random order (see main), so that load from other
 // processes on the machine falls on both alike; the ratio compares their medians.
-BENCHMARK(BM_DriverCursor)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2)
+BENCHMARK(BM_DriverCursor)->Name("driver/decode/ours")->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2)
     ->Repetitions(7);
-BENCHMARK(BM_FfmpegSwsScale)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2)
+BENCHMARK(BM_FfmpegSwsScale)->Name("driver/decode/ffmpeg")->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2)
     ->Repetitions(7);
 
 }  // namespace
 
 int main(int argc, char** argv) {
   return le::bench::runWithMedianRatios(argc, argv,
-                                        {{"driver_decode", "BM_FfmpegSwsScale", "BM_DriverCursor"}});
+                                        {{"driver/decode", "driver/decode/ffmpeg", "driver/decode/ours"}});
 }

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "ratio.h"
 #include "render/gridsample_rewrite.h"
 #include "render/onnx_emitter.h"
 #include "render/onnx_reader.h"
@@ -97,6 +98,8 @@ class Runner {
 // Collects the real time per iteration of each benchmark, by registered name, for the RATIO lines.
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
+  RatioReporter() : ConsoleReporter(le::bench::kPlainTable) {}
+
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& r : runs)
@@ -122,7 +125,7 @@ int main(int argc, char** argv) {
       return 1;
     }
     for (int threads : {1, 2}) {
-      const std::string base = "gridsample/" + s.text() + "/t" + std::to_string(threads);
+      const std::string base = "gridsample/" + s.text() + "_t" + std::to_string(threads);
       pairs.push_back(base);
       const std::pair<const char*, const le::GsBytes*> arms[] = {{"ort", &original}, {"ours", &rewritten}};
       for (const auto& [impl, bytes] : arms) {
@@ -140,10 +143,7 @@ int main(int argc, char** argv) {
   for (const std::string& base : pairs) {
     const auto ort = reporter.times().find(base + "/ort"), ours = reporter.times().find(base + "/ours");
     if (ort == reporter.times().end() || ours == reporter.times().end()) continue;
-    std::string name = base;
-    for (char& ch : name)
-      if (ch == '/') ch = '_';
-    std::printf("RATIO %s %.2f\n", name.c_str(), ort->second / ours->second);
+    std::printf("RATIO %s %.2f\n", base.c_str(), ort->second / ours->second);
   }
   benchmark::Shutdown();
   return 0;

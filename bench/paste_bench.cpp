@@ -133,19 +133,19 @@ void sessionMemory(benchmark::State& state) {
 
 // Repetitions of ours and the peer are interleaved in random order (see main), so that load from
 // other processes on the machine falls on both alike; each ratio compares their medians.
-BENCHMARK_CAPTURE(pasteOurs, lanczos_1thread, true)->Unit(benchmark::kMillisecond)->UseRealTime()
-    ->Iterations(8)->Repetitions(7);
-BENCHMARK_CAPTURE(pasteOpenCV, lanczos4_1thread, true)->Unit(benchmark::kMillisecond)->UseRealTime()
-    ->Iterations(2)->Repetitions(7);
-BENCHMARK_CAPTURE(pasteOurs, lanczos_pool, false)->Unit(benchmark::kMillisecond)->UseRealTime()
-    ->Iterations(8)->Repetitions(7);
-BENCHMARK_CAPTURE(pasteOpenCV, lanczos4_pool, false)->Unit(benchmark::kMillisecond)->UseRealTime()
-    ->Iterations(2)->Repetitions(7);
-BENCHMARK(sessionMemory)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(pasteOurs, lanczos_1thread, true)->Name("paste/lanczos_1thread/ours")
+    ->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(8)->Repetitions(7);
+BENCHMARK_CAPTURE(pasteOpenCV, lanczos4_1thread, true)->Name("paste/lanczos_1thread/opencv")
+    ->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2)->Repetitions(7);
+BENCHMARK_CAPTURE(pasteOurs, lanczos_pool, false)->Name("paste/lanczos_pool/ours")
+    ->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(8)->Repetitions(7);
+BENCHMARK_CAPTURE(pasteOpenCV, lanczos4_pool, false)->Name("paste/lanczos_pool/opencv")
+    ->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2)->Repetitions(7);
+BENCHMARK(sessionMemory)->Name("paste/session_memory/ours")->Iterations(1)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
   return le::bench::runWithMedianRatios(
       argc, argv,
-      {{"paste_1thread", "pasteOpenCV/lanczos4_1thread", "pasteOurs/lanczos_1thread"},
-       {"paste_pool", "pasteOpenCV/lanczos4_pool", "pasteOurs/lanczos_pool"}});
+      {{"paste/lanczos_1thread", "paste/lanczos_1thread/opencv", "paste/lanczos_1thread/ours"},
+       {"paste/lanczos_pool", "paste/lanczos_pool/opencv", "paste/lanczos_pool/ours"}});
 }

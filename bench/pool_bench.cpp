@@ -14,7 +14,7 @@ void BM_ParallelRangeEmpty(benchmark::State& state) {
   for (auto _ : state) le::pool::parallelRange(n, 1, body);
   state.counters["parts"] = le::pool::parts(n, 1);
 }
-BENCHMARK(BM_ParallelRangeEmpty)->Unit(benchmark::kNanosecond);
+BENCHMARK(BM_ParallelRangeEmpty)->Name("pool/parallel_range_empty/ours")->Unit(benchmark::kNanosecond);
 
 }  // namespace
 

@@ -12,6 +12,11 @@
 
 namespace le::bench {
 
+// The table without colour: the reporters below are built by hand, so Google Benchmark's
+// --benchmark_color does not reach them, and a colour code left at the end of the table would glue
+// onto the first RATIO line.
+constexpr benchmark::ConsoleReporter::OutputOptions kPlainTable = benchmark::ConsoleReporter::OO_Tabular;
+
 struct Comparison {
   std::string name;
   std::string peer;  // benchmark name of the peer run
@@ -20,6 +25,8 @@ struct Comparison {
 
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
+  RatioReporter() : ConsoleReporter(kPlainTable) {}
+
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs) {
       if (!run.error_occurred && run.run_type == Run::RT_Iteration) {
@@ -57,6 +64,8 @@ inline int runWithRatios(int argc, char** argv, const std::vector<Comparison>& c
 // ours and the peer alike and the ratio compares their medians.
 class MedianRatioReporter : public benchmark::ConsoleReporter {
  public:
+  MedianRatioReporter() : ConsoleReporter(kPlainTable) {}
+
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& run : runs)

@@ -10,6 +10,7 @@
 #include <stdint.h>
 
 #include "le_export.h"
+#include <le/le_version.h>
 
 #ifdef __cplusplus
 extern "C" {
@@ -22,6 +23,10 @@ extern "C" {
  * export on this thread that can fail succeeded. Valid until the next core export call on this
  * thread. */
 LE_API const char* le_last_error(void);
+
+/* The library's version as LE_VERSION_INT computes it (le_version.h), read from the loaded library:
+ * a host compiled against other headers sees the difference here. */
+LE_API unsigned le_version(void);
 
 /* The keypoint row count, LE_HOST_KP_ROWS (21). */
 LE_API int le_host_kp_rows(void);

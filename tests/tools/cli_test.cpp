@@ -2,10 +2,14 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <functional>
 #include <string>
 
+#include "le/le.h"
 #include "support/temp_dir.h"
 
 using le::test::readFile;
@@ -129,4 +133,89 @@ TEST(LeRender, EncodesTheIdleLoopAndKeypointFilesToH264) {
   EXPECT_NE(bad.out.find("is 1511 bytes, not a whole number of frames of 126 floats"), std::string::npos) << bad.out;
   EXPECT_EQ(runTool("le-render " + bundle).status, 2);
   EXPECT_EQ(runTool("le-render " + bundle + " --out x.mp4 --loop --kp k").status, 2);
+}
+
+class EveryTool : public testing::TestWithParam<const char*> {};
+
+TEST_P(EveryTool, AnswersHelpOnStandardOutput) {
+  TempDir dir;
+  const std::string tool = GetParam();
+  ToolRun r = runTool(tool + " --help", dir / "err");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out.rfind("usage: " + tool + " ", 0), 0u) << r.out;
+  EXPECT_EQ(readFile(dir / "err"), "");
+}
+
+TEST_P(EveryTool, AnswersVersionWithTheLibraryVersion) {
+  TempDir dir;
+  const std::string tool = GetParam();
+  ToolRun r = runTool(tool + " --version", dir / "err");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, tool + " (le) " LE_VERSION_STRING "\n");
+  EXPECT_EQ(le_version(), unsigned(LE_VERSION_INT));
+}
+
+INSTANTIATE_TEST_SUITE_P(Tools, EveryTool, testing::Values("le-info", "le-imx", "le-render"),
+                         [](const testing::TestParamInfo<const char*>& info) {
+                           std::string name = info.param;
+                           name.erase(std::remove(name.begin(), name.end(), '-'), name.end());
+                           return name;
+                         });
+
+namespace {
+
+// A private copy of a baked bundle that a test may damage.
+std::string copyOfFixture(const std::string& name, const TempDir& dir) {
+  const std::string to = dir / name;
+  std::filesystem::copy(std::string(LE_TEST_FIXTURES) + "/" + name, to, std::filesystem::copy_options::recursive);
+  return to;
+}
+
+}  // namespace
+
+TEST(LeInfoCheck, OpensTheDirectorAndRendersOneFrame) {
+  TempDir dir;
+  ToolRun r = runTool("le-info --check " + std::string(LE_TEST_FIXTURES) + "/test", dir / "err");
+  EXPECT_EQ(r.status, 0) << readFile(dir / "err");
+  EXPECT_NE(r.out.find("session     12 frames of 160 x 120, crop 64, 8 idle-loop steps\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("director    model_b1.onnx rendered idle-loop step 0\n"), std::string::npos) << r.out;
+}
+
+// Bundles the session accepts or refuses, and the refusal le-info --check reports for each.
+struct CheckRefusal {
+  const char* name;
+  const char* model;
+  std::function<void(const std::string& bundle)> damage;
+  const char* text;  // the start of the refusal on standard error
+
+  friend void PrintTo(const CheckRefusal& c, std::ostream* os) { *os << c.name; }
+};
+
+class LeInfoCheckRefuses : public testing::TestWithParam<CheckRefusal> {};
+
+TEST_P(LeInfoCheckRefuses, ExitsOneWithTheRefusal) {
+  TempDir dir;
+  const std::string bundle = copyOfFixture("test", dir);
+  GetParam().damage(bundle);
+  ToolRun r = runTool("le-info --check --model " + std::string(GetParam().model) + " " + bundle, dir / "err");
+  EXPECT_EQ(r.status, 1) << r.out;
+  const std::string err = readFile(dir / "err");
+  EXPECT_NE(err.find(GetParam().text), std::string::npos) << err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bundles, LeInfoCheckRefuses,
+    testing::Values(
+        CheckRefusal{"DirectorThatIsNotAModel", "b1",
+                     [](const std::string& b) { writeFile(b + "/model_b1.onnx", "not a model"); },
+                     "le_render_kp_crop: "},
+        CheckRefusal{"ModelKeyWithoutAMember", "b9", [](const std::string&) {}, "le_render_kp_crop: "},
+        CheckRefusal{"SessionThatCannotOpen", "b1",
+                     [](const std::string& b) { std::filesystem::remove(b + "/M.f32"); }, "le_create: "}),
+    [](const testing::TestParamInfo<CheckRefusal>& info) { return std::string(info.param.name); });
+
+TEST(LeInfoCheck, UsageErrorsExitTwo) {
+  EXPECT_EQ(runTool("le-info --check").status, 2);
+  EXPECT_EQ(runTool("le-info --bogus x").status, 2);
+  EXPECT_EQ(runTool("le-info a b").status, 2);
 }

@@ -1,6 +1,7 @@
 // le-imx: writes and lists IMX v2 bundle containers.
 //   le-imx pack DIR OUT.imx    pack every file below DIR
-//   le-imx list FILE.imx       print each member: name, size, offset
+//   le-imx list FILE.imx       print each member: size, offset, name
+//   le-imx --help | --version
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -9,11 +10,17 @@
 #include <string>
 
 #include "bundle/imx_container.h"
+#include "common/tool_cli.h"
 
 namespace {
 
+const char kUsage[] =
+    "usage: le-imx pack DIR OUT.imx    pack every file below DIR into an IMX v2 container\n"
+    "       le-imx list FILE.imx       print each member: size, offset, name\n"
+    "       le-imx --help | --version\n";
+
 int usage() {
-  std::fprintf(stderr, "usage: le-imx pack DIR OUT.imx\n       le-imx list FILE.imx\n");
+  std::fputs(kUsage, stderr);
   return 2;
 }
 
@@ -28,6 +35,14 @@ int list(const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    le::tool::printVersion("le-imx");
+    return 0;
+  }
   try {
     if (argc == 4 && std::strcmp(argv[1], "pack") == 0) {
       le::imx::packDirectory(argv[2], argv[3]);

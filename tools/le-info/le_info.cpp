@@ -1,17 +1,22 @@
 // le-info BUNDLE: resolves a bundle handle (directory, IMX container or extension-less name), loads
 // its manifest and prints it with every known member, the name it was found under and its size.
-// A refusal prints the library's message on standard error and exits 1.
+// le-info --check [--model KEY] BUNDLE: opens a session and its director and renders the first step
+// of the idle loop, so that a bundle the session accepts but the director refuses is caught.
+// A refusal prints the library's message on standard error and exits 1; a usage error exits 2.
 #include <dirent.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "bundle/manifest.h"
 #include "bundle/member_names.h"
 #include "bundle/path_util.h"
+#include "common/tool_cli.h"
 #include "le/le.h"
 
 namespace {
@@ -67,15 +72,57 @@ void printMember(const std::string& root, const std::string& name) {
               found == name ? "" : "  as ", found == name ? "" : found.c_str());
 }
 
-}  // namespace
+const char kUsage[] =
+    "usage: le-info BUNDLE                        print the manifest and the members found\n"
+    "       le-info --check [--model KEY] BUNDLE  open a session and its director (model_KEY.onnx,\n"
+    "                                             default b1) and render one frame\n"
+    "       le-info --help | --version\n";
 
-int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: le-info BUNDLE\n");
-    return 2;
+struct Options {
+  std::string bundle, model = "b1";
+  bool check = false;
+};
+
+// Reads the arguments; false on a usage error.
+bool parse(int argc, char** argv, Options& o) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--check") o.check = true;
+    else if (a == "--model" && i + 1 < argc) o.model = argv[++i];
+    else if (!a.empty() && a[0] == '-') return false;
+    else if (o.bundle.empty()) o.bundle = a;
+    else return false;
   }
+  return !o.bundle.empty();
+}
+
+// Opens a session, then its director through the first render of the idle loop. Prints what was
+// checked on standard output and returns 0, or the refusal on standard error and returns 1.
+int check(const Options& o) {
+  std::unique_ptr<le_ctx, void (*)(le_ctx*)> ctx(le_create(o.bundle.c_str(), o.model.c_str(), 0, nullptr),
+                                                 &le_destroy);
+  if (!ctx) {
+    std::fprintf(stderr, "%s\n", le_last_error());
+    return 1;
+  }
+  std::printf("session     %d frames of %d x %d, crop %d, %d idle-loop steps\n", le_nt(ctx.get()),
+              le_width(ctx.get()), le_height(ctx.get()), le_crop(ctx.get()), le_drive_frames(ctx.get()));
+  if (le_drive_frames(ctx.get()) < 1) {
+    std::fprintf(stderr, "le-info: the bundle has no idle-loop step to render a frame from\n");
+    return 1;
+  }
+  std::vector<uint8_t> rgba(size_t(le_width(ctx.get())) * size_t(le_height(ctx.get())) * 4);
+  if (le_render_drive_rgba(ctx.get(), 0, rgba.data(), rgba.size()) != 1) {
+    std::fprintf(stderr, "%s\n", le_last_error());
+    return 1;
+  }
+  std::printf("director    model_%s.onnx rendered idle-loop step 0\n", o.model.c_str());
+  return 0;
+}
+
+int describe(const std::string& bundle) {
   char root[4096];
-  if (le_bundle_resolve_handle(argv[1], root, sizeof root) != 1) {
+  if (le_bundle_resolve_handle(bundle.c_str(), root, sizeof root) != 1) {
     std::fprintf(stderr, "%s\n", le_last_error());
     return 1;
   }
@@ -101,4 +148,23 @@ int main(int argc, char** argv) {
   std::string frames = m.root + "/target_frames";
   if (le::isDirectory(frames)) std::printf("  %-24s %12zu files\n", "target_frames/", countFiles(frames));
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    le::tool::printVersion("le-info");
+    return 0;
+  }
+  Options o;
+  if (!parse(argc, argv, o)) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  return o.check ? check(o) : describe(o.bundle);
 }

@@ -2,6 +2,7 @@
 // interface and encodes the finished frames to an H.264 MP4 at 25 fps.
 //
 //   le-render BUNDLE --out video.mp4 [--loop | --kp FILE] [--frames N] [--model KEY] [--threads N]
+//   le-render --help | --version
 //
 // --loop (the default) plays the bundle's baked idle loop; --kp FILE reads 126 little-endian
 // floats per frame (63 source keypoints, then 63 driving keypoints) and renders frame k from source
@@ -16,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "common/tool_cli.h"
 #include "le/le.h"
 #include "mp4_writer.h"
 #include "progress_bar.h"
@@ -30,12 +32,27 @@ struct Options {
   int frames = 0, threads = 0;
 };
 
+const char kUsage[] =
+    "usage: le-render BUNDLE --out video.mp4 [--loop | --kp FILE] [--frames N] [--model KEY] [--threads N]\n"
+    "       le-render --help | --version\n"
+    "  --loop       render the bundle's baked idle loop (the default)\n"
+    "  --kp FILE    render frame k from 126 little-endian floats per frame (63 source, 63 driving keypoints)\n"
+    "  --frames N   render N frames, wrapping around the loop or the file (default: one pass)\n"
+    "  --model KEY  director model member model_KEY.onnx (default b1)\n"
+    "  --threads N  the session's thread budget (default: the library's)\n";
+
+// A usage error: the reason and the usage on standard error, exit 2.
 [[noreturn]] void usage(const char* why) {
-  if (why) std::fprintf(stderr, "le-render: %s\n", why);
-  std::fprintf(stderr,
-               "usage: le-render BUNDLE --out video.mp4 [--loop | --kp FILE] [--frames N] [--model KEY] "
-               "[--threads N]\n");
+  std::fprintf(stderr, "le-render: %s\n", why);
+  std::fputs(kUsage, stderr);
   std::exit(2);
+}
+
+// An answer the user asked for: standard output, exit 0.
+[[noreturn]] void answer(bool version) {
+  if (version) le::tool::printVersion("le-render");
+  else std::fputs(kUsage, stdout);
+  std::exit(0);
 }
 
 int toInt(const std::string& text, const char* flag) {
@@ -63,7 +80,8 @@ Options parse(int argc, char** argv) {
     else if (a == "--frames") o.frames = toInt(value(), "--frames");
     else if (a == "--model") o.model = value();
     else if (a == "--threads") o.threads = toInt(value(), "--threads");
-    else if (a == "-h" || a == "--help") usage(nullptr);
+    else if (a == "-h" || a == "--help") answer(false);
+    else if (a == "--version") answer(true);
     else if (!a.empty() && a[0] == '-') usage(("unknown option " + a).c_str());
     else if (o.bundle.empty()) o.bundle = a;
     else usage(("unexpected argument " + a).c_str());
