@@ -17,6 +17,7 @@ extern "C" {
 
 /* Keypoints per frame of every core interface: 21 rows of (x, y, z), 63 contiguous floats. */
 #define LE_HOST_KP_ROWS 21
+#define LE_HOST_KP_FLOATS (LE_HOST_KP_ROWS * 3)
 
 /* The calling thread's last-error text of the core family. Never NULL; empty when the last core
  * export on this thread that can fail succeeded. Valid until the next core export call on this
@@ -147,7 +148,8 @@ LE_API void le_prior_close(le_prior* prior);
 }  /* extern "C" */
 
 namespace le {
-inline constexpr int kHostKpRows = LE_HOST_KP_ROWS;
+/* Internal linkage keeps this valid before C++17, where inline variables do not exist. */
+constexpr int kHostKpRows = LE_HOST_KP_ROWS;
 }  // namespace le
 #endif
 
