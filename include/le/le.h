@@ -54,6 +54,29 @@ typedef void (*le_log_fn)(const char* line, void* user);
  * call returns; a line already being delivered may still reach the previous callback. */
 LE_API void le_log_set(le_log_fn fn, void* user);
 
+/* ---- Threads ------------------------------------------------------------------------------- */
+
+/* The process-wide thread budget: how many threads one CPU-bound stage of the library may use at
+ * once (the compositor's parallel loops, and the director's intra-op threads when le_create is
+ * given threads < 1). Each host thread that runs such a stage gets its own workers, budget - 1 of
+ * them, created on its first parallel loop and joined when that thread exits; a loop nested inside
+ * another runs on the thread that started it. So two host threads rendering at once use up to
+ * twice the budget.
+ *
+ * Default: LE_CORE_THREADS, else LE_PASTE_THREADS (a base-10 count; 0 or text that is not a number
+ * means 1), else 4, capped at the hardware thread count. Four leaves room for the decoder and
+ * pipeline threads beside the compute threads on a typical machine; the variables are read once,
+ * on the library's first use of the budget. */
+
+/* The budget now in force (at least 1). */
+LE_API int le_threads(void);
+
+/* Sets the budget to n, capped at the hardware thread count; n < 1 restores the default above.
+ * Returns the budget now in force. Parallel loops started after the call use it (a thread whose
+ * workers were built for another budget rebuilds them at its next loop); directors already opened
+ * keep their thread count, so call it before le_create to size a session's director. */
+LE_API int le_set_threads(int n);
+
 /* ---- Sessions ----------------------------------------------------------------------------- */
 
 /* One identity bundle opened for rendering and compositing. A session has no lock: call it from
@@ -63,8 +86,11 @@ typedef struct le_ctx le_ctx;
 /* Opens a session on a bundle handle (directory, IMX container, or a name whose ".imx" sibling is
  * one): reads the manifest, maps the identity arrays and driving tables, loads the paste mask,
  * builds the compositor and starts decoding the driver video. model_key names the director model
- * ("b1" for the member "model_b1.onnx"); threads < 1 takes the library's thread budget; ep is the
- * execution-provider request (NULL for the default). The director itself opens on first use.
+ * ("b1" for the member "model_b1.onnx"); threads is the director's intra-op thread count, capped
+ * at the hardware thread count (more threads than cores only add switching and memory); threads
+ * < 1 takes the thread budget (le_threads), of which the director then uses at most two unless
+ * ep is given, leaving the rest to a pipeline on the session. ep is the execution-provider request (NULL for the default).
+ * The director itself opens on first use.
  * Returns NULL on failure; le_last_error() says why ("le_create: ..."). */
 LE_API le_ctx* le_create(const char* bundle_dir, const char* model_key, int threads, const char* ep);
 
