@@ -114,14 +114,18 @@ LE_API int le_drive_frames(const le_ctx* ctx);
  * RGB (le_width x le_height x 3 bytes, no row padding) or RGBA with alpha 255. The first render
  * on a session opens the director (a failed opening is retried by the next render). */
 
-/* Renders the face crop of source frame si with source keypoints ks and driving keypoints kd.
- * Returns the crop, owned by the session and valid until the next render on it; NULL on failure
- * (le_last_error(): "le_render_kp_crop: ..."). */
+/* Renders the face crop of source frame si with source keypoints ks and driving keypoints kd
+ * (LE_HOST_KP_FLOATS floats each, all finite). Returns the crop, owned by the session and valid
+ * until the next render on it; NULL on failure (le_last_error(): "le_render_kp_crop: bad args",
+ * "le_render_kp_crop: keypoint kd[37] (row 12, y) is nan; keypoints must be finite", or the
+ * director's refusal). Every render, failed or not, first forgets the session's latest crop, so
+ * after a failed render le_paste_last fails until a render succeeds. */
 LE_API const float* le_render_kp_crop(le_ctx* ctx, int si, const float* ks, const float* kd);
 
 /* Renders step i (0 <= i < le_drive_frames) of the bundle's baked idle loop: the step's source
  * frame with its source and driving keypoints. The crop as le_render_kp_crop; NULL on failure
- * ("le_render_drive_crop: bad frame index", or le_render_kp_crop's texts). */
+ * ("le_render_drive_crop: bad frame index", or the texts of le_render_kp_crop under this
+ * export's name; a non-finite keypoint in the bundle's table names the step). */
 LE_API const float* le_render_drive_crop(le_ctx* ctx, int i);
 
 /* Writes driver frame t into out (outLen >= le_width x le_height x 3 bytes) and pastes the crop
@@ -135,13 +139,15 @@ LE_API int le_paste_crop(le_ctx* ctx, int t, const float* crop, uint8_t* out, si
 LE_API const uint8_t* le_paste_last(le_ctx* ctx, int t);
 
 /* le_render_kp_crop, then the crop pasted into driver frame si, written into out as RGBA
- * (outLen >= le_width x le_height x 4 bytes, kept by the caller). Returns 1, or 0 on failure
- * (le_last_error() holds the failing step's text; "le_render_*_rgba: out buffer too small" when
- * out is too small, in which case the render has happened and le_paste_last can still use it). */
+ * (outLen >= le_width x le_height x 4 bytes, kept by the caller). Returns 1, or 0 on failure:
+ * le_last_error() holds the failing step's text under this export's name ("le_render_kp_rgba:
+ * ..."); "le_render_kp_rgba: out buffer too small" when out is too small, in which case the render
+ * has happened and le_paste_last can still use it. */
 LE_API int le_render_kp_rgba(le_ctx* ctx, int si, const float* ks, const float* kd, uint8_t* out, size_t outLen);
 
 /* le_render_drive_crop, then the crop pasted into the step's own driver frame (its source frame,
- * not frame i), written into out as RGBA. Results and errors as le_render_kp_rgba. */
+ * not frame i), written into out as RGBA. Results as le_render_kp_rgba; texts begin
+ * "le_render_drive_rgba: ". */
 LE_API int le_render_drive_rgba(le_ctx* ctx, int i, uint8_t* out, size_t outLen);
 
 /* Driver frame t as RGB, untouched. Returns a pointer into the session's decoder ring, valid until
