@@ -59,9 +59,9 @@ LE_API void le_log_set(le_log_fn fn, void* user);
 /* The process-wide thread budget: how many threads one CPU-bound stage of the library may use at
  * once (the compositor's parallel loops, and the director's intra-op threads when le_create is
  * given threads < 1). Each host thread that runs such a stage gets its own workers, budget - 1 of
- * them, created on its first parallel loop and joined when that thread exits; a loop nested inside
- * another runs on the thread that started it. So two host threads rendering at once use up to
- * twice the budget.
+ * them, created on its first parallel loop and joined when that thread exits; a loop started
+ * inside another runs serially on the thread that runs that part, whether the host's or a worker.
+ * So two host threads rendering at once use up to twice the budget.
  *
  * Default: LE_CORE_THREADS, else LE_PASTE_THREADS (a base-10 count; 0 or text that is not a number
  * means 1), else 4, capped at the hardware thread count. Four leaves room for the decoder and
@@ -89,8 +89,8 @@ typedef struct le_ctx le_ctx;
  * ("b1" for the member "model_b1.onnx"); threads is the director's intra-op thread count, capped
  * at the hardware thread count (more threads than cores only add switching and memory); threads
  * < 1 takes the thread budget (le_threads), of which the director then uses at most two unless
- * ep is given, leaving the rest to a pipeline on the session. ep is the execution-provider request (NULL for the default).
- * The director itself opens on first use.
+ * ep is given, leaving the rest to a pipeline on the session. ep is the execution-provider
+ * request (NULL for the default). The director itself opens on first use.
  * Returns NULL on failure; le_last_error() says why ("le_create: ..."). */
 LE_API le_ctx* le_create(const char* bundle_dir, const char* model_key, int threads, const char* ep);
 
