@@ -18,6 +18,7 @@ extern "C" {
 
 /* Keypoints per frame of every core interface: 21 rows of (x, y, z), 63 contiguous floats. */
 #define LE_HOST_KP_ROWS 21
+#define LE_HOST_KP_FLOATS (LE_HOST_KP_ROWS * 3)
 
 /* The calling thread's last-error text of the core family. Never NULL; empty when the last core
  * export on this thread that can fail succeeded. Valid until the next core export call on this
@@ -58,6 +59,29 @@ typedef void (*le_log_fn)(const char* line, void* user);
  * call returns; a line already being delivered may still reach the previous callback. */
 LE_API void le_log_set(le_log_fn fn, void* user);
 
+/* ---- Threads ------------------------------------------------------------------------------- */
+
+/* The process-wide thread budget: how many threads one CPU-bound stage of the library may use at
+ * once (the compositor's parallel loops, and the director's intra-op threads when le_create is
+ * given threads < 1). Each host thread that runs such a stage gets its own workers, budget - 1 of
+ * them, created on its first parallel loop and joined when that thread exits; a loop started
+ * inside another runs serially on the thread that runs that part, whether the host's or a worker.
+ * So two host threads rendering at once use up to twice the budget.
+ *
+ * Default: LE_CORE_THREADS, else LE_PASTE_THREADS (a base-10 count; 0 or text that is not a number
+ * means 1), else 4, capped at the hardware thread count. Four leaves room for the decoder and
+ * pipeline threads beside the compute threads on a typical machine; the variables are read once,
+ * on the library's first use of the budget. */
+
+/* The budget now in force (at least 1). */
+LE_API int le_threads(void);
+
+/* Sets the budget to n, capped at the hardware thread count; n < 1 restores the default above.
+ * Returns the budget now in force. Parallel loops started after the call use it (a thread whose
+ * workers were built for another budget rebuilds them at its next loop); directors already opened
+ * keep their thread count, so call it before le_create to size a session's director. */
+LE_API int le_set_threads(int n);
+
 /* ---- Sessions ----------------------------------------------------------------------------- */
 
 /* One identity bundle opened for rendering and compositing. A session has no lock: call it from
@@ -67,8 +91,11 @@ typedef struct le_ctx le_ctx;
 /* Opens a session on a bundle handle (directory, IMX container, or a name whose ".imx" sibling is
  * one): reads the manifest, maps the identity arrays and driving tables, loads the paste mask,
  * builds the compositor and starts decoding the driver video. model_key names the director model
- * ("b1" for the member "model_b1.onnx"); threads < 1 takes the library's thread budget; ep is the
- * execution-provider request (NULL for the default). The director itself opens on first use.
+ * ("b1" for the member "model_b1.onnx"); threads is the director's intra-op thread count, capped
+ * at the hardware thread count (more threads than cores only add switching and memory); threads
+ * < 1 takes the thread budget (le_threads), of which the director then uses at most two unless
+ * ep is given, leaving the rest to a pipeline on the session. ep is the execution-provider
+ * request (NULL for the default). The director itself opens on first use.
  * Returns NULL on failure; le_last_error() says why ("le_create: ..."). */
 LE_API le_ctx* le_create(const char* bundle_dir, const char* model_key, int threads, const char* ep);
 
@@ -92,14 +119,18 @@ LE_API int le_drive_frames(const le_ctx* ctx);
  * RGB (le_width x le_height x 3 bytes, no row padding) or RGBA with alpha 255. The first render
  * on a session opens the director (a failed opening is retried by the next render). */
 
-/* Renders the face crop of source frame si with source keypoints ks and driving keypoints kd.
- * Returns the crop, owned by the session and valid until the next render on it; NULL on failure
- * (le_last_error(): "le_render_kp_crop: ..."). */
+/* Renders the face crop of source frame si with source keypoints ks and driving keypoints kd
+ * (LE_HOST_KP_FLOATS floats each, all finite). Returns the crop, owned by the session and valid
+ * until the next render on it; NULL on failure (le_last_error(): "le_render_kp_crop: bad args",
+ * "le_render_kp_crop: keypoint kd[37] (row 12, y) is nan; keypoints must be finite", or the
+ * director's refusal). Every render, failed or not, first forgets the session's latest crop, so
+ * after a failed render le_paste_last fails until a render succeeds. */
 LE_API const float* le_render_kp_crop(le_ctx* ctx, int si, const float* ks, const float* kd);
 
 /* Renders step i (0 <= i < le_drive_frames) of the bundle's baked idle loop: the step's source
  * frame with its source and driving keypoints. The crop as le_render_kp_crop; NULL on failure
- * ("le_render_drive_crop: bad frame index", or le_render_kp_crop's texts). */
+ * ("le_render_drive_crop: bad frame index", or the texts of le_render_kp_crop under this
+ * export's name; a non-finite keypoint in the bundle's table names the step). */
 LE_API const float* le_render_drive_crop(le_ctx* ctx, int i);
 
 /* Writes driver frame t into out (outLen >= le_width x le_height x 3 bytes) and pastes the crop
@@ -113,13 +144,15 @@ LE_API int le_paste_crop(le_ctx* ctx, int t, const float* crop, uint8_t* out, si
 LE_API const uint8_t* le_paste_last(le_ctx* ctx, int t);
 
 /* le_render_kp_crop, then the crop pasted into driver frame si, written into out as RGBA
- * (outLen >= le_width x le_height x 4 bytes, kept by the caller). Returns 1, or 0 on failure
- * (le_last_error() holds the failing step's text; "le_render_*_rgba: out buffer too small" when
- * out is too small, in which case the render has happened and le_paste_last can still use it). */
+ * (outLen >= le_width x le_height x 4 bytes, kept by the caller). Returns 1, or 0 on failure:
+ * le_last_error() holds the failing step's text under this export's name ("le_render_kp_rgba:
+ * ..."); "le_render_kp_rgba: out buffer too small" when out is too small, in which case the render
+ * has happened and le_paste_last can still use it. */
 LE_API int le_render_kp_rgba(le_ctx* ctx, int si, const float* ks, const float* kd, uint8_t* out, size_t outLen);
 
 /* le_render_drive_crop, then the crop pasted into the step's own driver frame (its source frame,
- * not frame i), written into out as RGBA. Results and errors as le_render_kp_rgba. */
+ * not frame i), written into out as RGBA. Results as le_render_kp_rgba; texts begin
+ * "le_render_drive_rgba: ". */
 LE_API int le_render_drive_rgba(le_ctx* ctx, int i, uint8_t* out, size_t outLen);
 
 /* Driver frame t as RGB, untouched. Returns a pointer into the session's decoder ring, valid until
@@ -152,7 +185,8 @@ LE_API void le_prior_close(le_prior* prior);
 }  /* extern "C" */
 
 namespace le {
-inline constexpr int kHostKpRows = LE_HOST_KP_ROWS;
+/* Internal linkage keeps this valid before C++17, where inline variables do not exist. */
+constexpr int kHostKpRows = LE_HOST_KP_ROWS;
 }  // namespace le
 #endif
 

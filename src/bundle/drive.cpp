@@ -12,7 +12,7 @@ Drive loadDrive(const Manifest& m) {
   if (m.frames < 0) throw std::runtime_error("drive: negative frames");
   Drive d;
   d.frames = m.frames;
-  const size_t rows = size_t(m.frames) * kHostKpRows * 3;
+  const size_t rows = size_t(m.frames) * LE_HOST_KP_FLOATS;
   d.xs = readFloatMember(resolveMember(m.root, "drive/xs.f32"), rows);
   d.xd = readFloatMember(resolveMember(m.root, "drive/xd.f32"), rows);
   d.si = readInt32Member(resolveMember(m.root, "drive/si.i32"), size_t(m.frames));

@@ -16,7 +16,10 @@ LE_API le_ctx* le_create(const char* bundle_dir, const char* model_key, int thre
   }
   return le::guarded<le::CoreFamily>("le_create", static_cast<le_ctx*>(nullptr), [&] {
     const bool isExplicit = threads > 0;
-    return new le_ctx(bundle_dir, model_key, isExplicit ? threads : le::pool::threads(), isExplicit, ep ? ep : "");
+    // An intra-op pool is built whole at the director's first run: a count beyond the cores only
+    // costs minutes of thread creation and gigabytes of stacks.
+    const int count = isExplicit ? le::pool::capAtHardware(threads) : le::pool::threads();
+    return new le_ctx(bundle_dir, model_key, count, isExplicit, ep ? ep : "");
   });
 }
 

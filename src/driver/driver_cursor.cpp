@@ -5,12 +5,26 @@
 #include <cstring>
 #include <mutex>
 #include <stdexcept>
+#include <string_view>
 #include <thread>
 #include <vector>
 
 #include "driver/driver_members.h"
 
 namespace le {
+namespace {
+
+// A source's own texts already begin with the component, so the cursor adds only its context
+// ("seek failed: ") instead of a second "le_driver: ".
+std::string driverFailure(std::string_view context, std::string_view cause) {
+  constexpr std::string_view kComponent = "le_driver: ";
+  if (cause.starts_with(kComponent)) cause.remove_prefix(kComponent.size());
+  std::string text(kComponent);
+  text.append(context).append(cause);
+  return text;
+}
+
+}  // namespace
 
 struct DriverCursor::Impl {
   Impl(std::unique_ptr<driver::Source> src, int lookAheadIn, int historyIn);
@@ -118,7 +132,7 @@ void DriverCursor::Impl::run() {
         error = "unknown exception";
       }
       lk.lock();
-      if (!error.empty()) return fail("le_driver: seek failed: " + error);
+      if (!error.empty()) return fail(driverFailure("seek failed: ", error));
       continue;
     }
     if (produced - consumed < uint64_t(lookAhead)) {
@@ -138,7 +152,7 @@ void DriverCursor::Impl::run() {
       }
       lk.lock();
       decoding = false;
-      if (!error.empty()) return fail("le_driver: " + error);
+      if (!error.empty()) return fail(driverFailure("", error));
       if (ep == epoch) {
         slotFrame[pos % slots] = f;
         produced = pos + 1;

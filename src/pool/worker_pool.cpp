@@ -3,6 +3,13 @@
 #include "pool/split.h"
 
 namespace le::pool {
+namespace {
+
+thread_local bool tIsWorker = false;
+
+}  // namespace
+
+bool WorkerPool::onWorkerThread() { return tIsWorker; }
 
 WorkerPool::WorkerPool(int threadCount) {
   for (int i = 1; i < threadCount; ++i) workers_.emplace_back([this, i] { workerLoop(i); });
@@ -56,6 +63,7 @@ void WorkerPool::runPart(int j) noexcept {
 }
 
 void WorkerPool::workerLoop(int index) {
+  tIsWorker = true;
   uint64_t served = 0;
   for (;;) {
     {

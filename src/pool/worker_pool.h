@@ -27,6 +27,12 @@ class WorkerPool {
   // has reported the loop finished; rethrows the exception of the lowest-numbered failing part.
   void run(size_t n, int k, const Job& fn);
 
+  // The threads this pool serves a loop with: the caller and its workers.
+  int threadCount() const { return static_cast<int>(workers_.size()) + 1; }
+
+  // True on a worker of any pool.
+  static bool onWorkerThread();
+
  private:
   void workerLoop(int index);
   // Runs part j of the current loop, recording its exception instead of letting it escape.

@@ -18,7 +18,7 @@
 namespace le {
 namespace {
 
-constexpr int64_t kKpFloats = int64_t(kHostKpRows) * 3;
+constexpr int64_t kKpFloats = LE_HOST_KP_FLOATS;
 
 }  // namespace
 

@@ -7,6 +7,8 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <limits>
+#include <ostream>
 #include <regex>
 #include <string>
 #include <vector>
@@ -45,7 +47,7 @@ class Frames : public testing::Test {
     le_destroy(ctx_);
     log_ = testing::internal::GetCapturedStderr();
   }
-  const float* kp(int t) const { return kp_.data() + size_t(t) * 63; }
+  const float* kp(int t) const { return kp_.data() + size_t(t) * LE_HOST_KP_FLOATS; }
   size_t rgbBytes() const { return size_t(W_) * size_t(H_) * 3; }
   size_t rgbaBytes() const { return size_t(W_) * size_t(H_) * 4; }
 
@@ -80,8 +82,11 @@ TEST_F(Frames, ArgumentErrorsSetTheirTexts) {
       {[&] { return !le_paste_crop(nullptr, 0, k, out.data(), rgbBytes()); }, "le_paste_crop: bad args / out too small"},
       {[&] { return !le_target_frame(ctx_, NT); }, "le_target_frame: bad args"},
       {[&] { return !le_target_frame(nullptr, 0); }, "le_target_frame: bad args"},
-      {[&] { return !le_render_kp_rgba(nullptr, 0, k, k, out.data(), out.size()); }, "le_render_kp_crop: bad args"},
-      {[&] { return !le_render_drive_rgba(ctx_, -1, out.data(), out.size()); }, "le_render_drive_crop: bad frame index"},
+      {[&] { return !le_render_kp_rgba(nullptr, 0, k, k, out.data(), out.size()); }, "le_render_kp_rgba: bad args"},
+      {[&] { return !le_render_kp_rgba(ctx_, NT, k, k, out.data(), out.size()); }, "le_render_kp_rgba: bad args"},
+      {[&] { return !le_render_drive_rgba(ctx_, -1, out.data(), out.size()); }, "le_render_drive_rgba: bad frame index"},
+      {[&] { return !le_render_drive_rgba(nullptr, 0, out.data(), out.size()); },
+       "le_render_drive_rgba: bad frame index"},
   };
   for (size_t i = 0; i < std::size(cases); ++i) {
     EXPECT_TRUE(cases[i].fails()) << i;
@@ -130,11 +135,124 @@ TEST_F(Frames, PasteLastEqualsPasteCropOfTheSameCropAndFrame) {
 TEST_F(Frames, RgbaRenderWithTooSmallABufferStillRenders) {
   std::vector<uint8_t> out(rgbaBytes() - 1, 7);
   EXPECT_EQ(le_render_kp_rgba(ctx_, 2, kp(2), kp(2), out.data(), out.size()), 0);
-  EXPECT_STREQ(le_last_error(), "le_render_*_rgba: out buffer too small");
+  EXPECT_STREQ(le_last_error(), "le_render_kp_rgba: out buffer too small");
   EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](uint8_t v) { return v == 7; }));
   EXPECT_EQ(le_render_kp_rgba(ctx_, 2, kp(2), kp(2), nullptr, rgbaBytes()), 0);
-  EXPECT_STREQ(le_last_error(), "le_render_*_rgba: out buffer too small");
+  EXPECT_STREQ(le_last_error(), "le_render_kp_rgba: out buffer too small");
   EXPECT_NE(le_paste_last(ctx_, 2), nullptr) << le_last_error();
+  EXPECT_EQ(le_render_drive_rgba(ctx_, 1, out.data(), out.size()), 0);
+  EXPECT_STREQ(le_last_error(), "le_render_drive_rgba: out buffer too small");
+  EXPECT_NE(le_paste_last(ctx_, 1), nullptr) << le_last_error();
+}
+
+// A keypoint that is not finite renders a black blob; every render refuses it, names the value,
+// and leaves no crop for le_paste_last.
+struct NonFinite {
+  const char* name;
+  bool rgba;
+  bool driving;  // the bad value sits in kd, else in ks
+  int index;
+  float value;
+  const char* text;
+};
+
+void PrintTo(const NonFinite& c, std::ostream* os) { *os << c.name; }
+
+const float kNaN = std::numeric_limits<float>::quiet_NaN();
+const float kInf = std::numeric_limits<float>::infinity();
+
+class NonFiniteKeypoints : public Frames, public testing::WithParamInterface<NonFinite> {};
+
+TEST_P(NonFiniteKeypoints, AreRefusedWithTheValueNamed) {
+  const NonFinite& c = GetParam();
+  ASSERT_NE(le_render_kp_crop(ctx_, 3, kp(3), kp(3)), nullptr) << le_last_error();
+  std::vector<float> ks(kp(3), kp(3) + LE_HOST_KP_FLOATS), kd = ks;
+  (c.driving ? kd : ks)[size_t(c.index)] = c.value;
+  std::vector<uint8_t> out(rgbaBytes(), 7);
+  if (c.rgba) {
+    EXPECT_EQ(le_render_kp_rgba(ctx_, 3, ks.data(), kd.data(), out.data(), out.size()), 0);
+    EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](uint8_t v) { return v == 7; }));
+  } else {
+    EXPECT_EQ(le_render_kp_crop(ctx_, 3, ks.data(), kd.data()), nullptr);
+  }
+  EXPECT_STREQ(le_last_error(), c.text);
+  EXPECT_EQ(le_paste_last(ctx_, 3), nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, NonFiniteKeypoints,
+    testing::Values(
+        NonFinite{"NanDrivingLip", false, true, 37, kNaN,
+                  "le_render_kp_crop: keypoint kd[37] (row 12, y) is nan; keypoints must be finite"},
+        NonFinite{"InfSourceFirst", false, false, 0, kInf,
+                  "le_render_kp_crop: keypoint ks[0] (row 0, x) is inf; keypoints must be finite"},
+        NonFinite{"MinusInfSourceLast", false, false, 62, -kInf,
+                  "le_render_kp_crop: keypoint ks[62] (row 20, z) is -inf; keypoints must be finite"},
+        NonFinite{"RgbaNanDriving", true, true, 5, kNaN,
+                  "le_render_kp_rgba: keypoint kd[5] (row 1, z) is nan; keypoints must be finite"},
+        NonFinite{"RgbaInfSource", true, false, 61, kInf,
+                  "le_render_kp_rgba: keypoint ks[61] (row 20, y) is inf; keypoints must be finite"}),
+    [](const testing::TestParamInfo<NonFinite>& info) { return std::string(info.param.name); });
+
+TEST_F(Frames, NonFiniteKeypointInTheBundlesIdleLoopIsRefusedAtItsStep) {
+  le::test::TempDir dir;
+  const std::string bundle = dir / "test";
+  std::filesystem::copy(kFixtures + "/test", bundle, std::filesystem::copy_options::recursive);
+  std::vector<float> xd = readArray<float>(bundle + "/drive/xd.f32");
+  xd[size_t(2) * LE_HOST_KP_FLOATS + 37] = kNaN;
+  le::test::writeFile(bundle + "/drive/xd.f32",
+                      std::string(reinterpret_cast<const char*>(xd.data()), xd.size() * sizeof(float)));
+  TearDown();
+  openPath(bundle);
+
+  ASSERT_NE(le_render_drive_crop(ctx_, 1), nullptr) << le_last_error();
+  EXPECT_EQ(le_render_drive_crop(ctx_, 2), nullptr);
+  EXPECT_STREQ(le_last_error(),
+               "le_render_drive_crop: idle-loop step 2 of the bundle: keypoint xd[37] (row 12, y) is nan; keypoints "
+               "must be finite");
+  EXPECT_EQ(le_paste_last(ctx_, 2), nullptr);
+  std::vector<uint8_t> out(rgbaBytes());
+  EXPECT_EQ(le_render_drive_rgba(ctx_, 2, out.data(), out.size()), 0);
+  EXPECT_STREQ(le_last_error(),
+               "le_render_drive_rgba: idle-loop step 2 of the bundle: keypoint xd[37] (row 12, y) is nan; keypoints "
+               "must be finite");
+}
+
+// A render that fails leaves no crop behind: le_paste_last must not paste the one before it.
+TEST_F(Frames, EveryFailedRenderForgetsTheLastCrop) {
+  const int NT = le_nt(ctx_);
+  std::vector<uint8_t> out(rgbaBytes());
+  const float* k = kp(0);
+  const std::function<bool()> failingRenders[] = {
+      [&] { return !le_render_kp_crop(ctx_, NT, k, k); },
+      [&] { return !le_render_kp_crop(ctx_, 0, nullptr, k); },
+      [&] { return !le_render_drive_crop(ctx_, -1); },
+      [&] { return !le_render_kp_rgba(ctx_, -1, k, k, out.data(), out.size()); },
+      [&] { return !le_render_drive_rgba(ctx_, le_drive_frames(ctx_), out.data(), out.size()); },
+  };
+  for (size_t i = 0; i < std::size(failingRenders); ++i) {
+    ASSERT_NE(le_render_kp_crop(ctx_, 1, kp(1), kp(1)), nullptr) << le_last_error();
+    ASSERT_NE(le_paste_last(ctx_, 1), nullptr) << le_last_error();
+    EXPECT_TRUE(failingRenders[i]()) << i;
+    EXPECT_EQ(le_paste_last(ctx_, 1), nullptr) << i;
+    EXPECT_STREQ(le_last_error(), "le_paste_last: bad args / no prior render") << i;
+  }
+}
+
+// The driver's own text already names the component; the export adds only its own name.
+TEST_F(Frames, DriverFailureNamesTheExportAndTheComponentOnce) {
+  TearDown();
+  open("test-wrong-size-driver");
+  const std::string jpeg = kFixtures + "/test-wrong-size-driver/target_frames/frame_000000.jpg";
+  const std::string why = "le_driver: " + jpeg + " is 128x120, the manifest says 160x120 \xe2\x80\x94 refusing";
+  ASSERT_NE(le_render_kp_crop(ctx_, 0, kp(0), kp(0)), nullptr) << le_last_error();
+  EXPECT_EQ(le_paste_last(ctx_, 0), nullptr);
+  EXPECT_EQ(le_last_error(), "le_paste_last: " + why);
+  std::vector<uint8_t> out(rgbaBytes());
+  EXPECT_EQ(le_render_kp_rgba(ctx_, 0, kp(0), kp(0), out.data(), out.size()), 0);
+  EXPECT_EQ(le_last_error(), "le_render_kp_rgba: " + why);
+  EXPECT_EQ(le_target_frame(ctx_, 0), nullptr);
+  EXPECT_EQ(le_last_error(), "le_target_frame: " + why);
 }
 
 TEST_F(Frames, RgbaIsThePastedFrameWithOpaqueAlpha) {
@@ -165,7 +283,8 @@ TEST_F(Frames, DriveRgbaPastesIntoTheStepsSourceFrame) {
 
   std::vector<uint8_t> drive(rgbaBytes()), byKp(rgbaBytes());
   ASSERT_EQ(le_render_drive_rgba(ctx_, i, drive.data(), drive.size()), 1) << le_last_error();
-  ASSERT_EQ(le_render_kp_rgba(ctx_, si[size_t(i)], xs.data() + size_t(i) * 63, xd.data() + size_t(i) * 63,
+  ASSERT_EQ(le_render_kp_rgba(ctx_, si[size_t(i)], xs.data() + size_t(i) * LE_HOST_KP_FLOATS,
+                              xd.data() + size_t(i) * LE_HOST_KP_FLOATS,
                               byKp.data(), byKp.size()),
             1);
   EXPECT_EQ(drive, byKp);
@@ -214,7 +333,7 @@ TEST_F(Frames, MovingOnlyTheLipKeypointsChangesPixelsOnlyAroundTheMouth) {
   TearDown();
   open("test-crop128");
   const int t = 4;
-  const std::vector<float> ks(kp(t), kp(t) + 63);
+  const std::vector<float> ks(kp(t), kp(t) + LE_HOST_KP_FLOATS);
   std::vector<float> opened = ks;
   for (int row : kLipRows) opened[size_t(row) * 3 + 1] += row == 6 || row == 19 ? -0.01f : 0.06f;
 

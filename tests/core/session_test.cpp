@@ -3,7 +3,10 @@
 
 #include <filesystem>
 #include <functional>
+#include <iterator>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/session.h"
@@ -71,7 +74,7 @@ TEST(Session, ArgumentsThreadsAndExecutionProvider) {
   EXPECT_EQ(dflt->frame.size(), 160u * 120u * 3u);
   le_ctx* three = le_create(fixture("test").c_str(), "b4", 3, "cpu");
   ASSERT_NE(three, nullptr);
-  EXPECT_EQ(three->threads, 3);
+  EXPECT_EQ(three->threads, le::pool::capAtHardware(3));
   EXPECT_TRUE(three->threadsExplicit);
   EXPECT_EQ(three->ep, "cpu");
   le_destroy(three);
@@ -83,6 +86,50 @@ TEST(Session, ArgumentsThreadsAndExecutionProvider) {
   EXPECT_EQ(le_crop(nullptr), 0);
   EXPECT_EQ(le_drive_frames(nullptr), 0);
   le_destroy(nullptr);
+}
+
+size_t processThreads() {
+  const std::filesystem::directory_iterator tasks("/proc/self/task");
+  return static_cast<size_t>(std::distance(begin(tasks), end(tasks)));
+}
+
+class SessionThreads : public testing::TestWithParam<int> {};
+
+// A director's intra-op pool is built whole at its first run; thousands of threads took minutes
+// and gigabytes before the first frame and again at le_destroy.
+TEST_P(SessionThreads, HugeRequestIsCappedAtTheHardwareThreads) {
+  const unsigned hw = std::thread::hardware_concurrency();
+  const int cap = hw > 0 ? static_cast<int>(hw) : GetParam();
+  le_log_set([](const char*, void*) {}, nullptr);
+  std::unique_ptr<le_ctx, void (*)(le_ctx*)> ctx(le_create(fixture("test").c_str(), "b1", GetParam(), nullptr),
+                                                 &le_destroy);
+  le_log_set(nullptr, nullptr);
+  ASSERT_NE(ctx, nullptr) << le_last_error();
+  // Checked before rendering: an uncapped director would take minutes to build its threads.
+  ASSERT_EQ(ctx->threads, cap);
+  EXPECT_TRUE(ctx->threadsExplicit);
+  const size_t before = processThreads();
+  const std::vector<float> kp(LE_HOST_KP_FLOATS, 0.1f);
+  le_log_set([](const char*, void*) {}, nullptr);
+  EXPECT_NE(le_render_kp_crop(ctx.get(), 0, kp.data(), kp.data()), nullptr) << le_last_error();
+  le_log_set(nullptr, nullptr);
+  EXPECT_LE(processThreads(), before + size_t(cap) + 4);
+}
+
+INSTANTIATE_TEST_SUITE_P(Requests, SessionThreads, testing::Values(4000, 100000));
+
+TEST(Session, ThreadBudgetIsSetThroughTheApi) {
+  const int dflt = le_threads();
+  EXPECT_EQ(dflt, le::pool::threads());
+  EXPECT_EQ(le_set_threads(1), 1);
+  EXPECT_EQ(le_threads(), 1);
+  le_ctx* ctx = le_create(fixture("test").c_str(), "b1", 0, nullptr);
+  ASSERT_NE(ctx, nullptr) << le_last_error();
+  EXPECT_EQ(ctx->threads, 1);
+  le_destroy(ctx);
+  EXPECT_EQ(le_set_threads(1 << 30), le::pool::capAtHardware(1 << 30));
+  EXPECT_EQ(le_set_threads(0), dflt);
+  EXPECT_EQ(le_threads(), dflt);
 }
 
 TEST(Session, LoadFailuresReachTheHostAsText) {
@@ -127,7 +174,8 @@ const Damage kDamages[] = {
      [](const std::string&) { return std::string("le_create: paste: ksize must be odd"); }},
     {"SiOutOfRange", [](const std::string& b) { writeFile(b + "/drive/si.i32", std::string(8 * 4, '\x7f')); },
      [](const std::string&) { return std::string("le_create: drive: si out of range"); }},
-    {"LongDriveTable", [](const std::string& b) { writeFile(b + "/drive/xd.f32", std::string(8 * 63 * 4 + 4, 0)); },
+    {"LongDriveTable",
+     [](const std::string& b) { writeFile(b + "/drive/xd.f32", std::string(8 * LE_HOST_KP_FLOATS * 4 + 4, 0)); },
      [](const std::string& b) { return "le_create: size mismatch " + b + "/drive/xd.f32"; }},
     {"LongPooled", [](const std::string& b) { writeFile(b + "/pooled64.f16", std::string(12 * 131072 + 1, 0)); },
      [](const std::string& b) { return "le_create: size mismatch " + b + "/pooled64.f16"; }},

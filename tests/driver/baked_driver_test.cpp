@@ -148,7 +148,7 @@ INSTANTIATE_TEST_SUITE_P(
                 }},
         Refusal{"test-wrong-size-driver", nullptr, false, true,
                 [](const std::string& root) {
-                  return "le_driver: le_driver: " + root +
+                  return "le_driver: " + root +
                          "/target_frames/frame_000000.jpg is 128x120, the manifest says 160x120 "
                          "— refusing";
                 }},
@@ -160,7 +160,7 @@ INSTANTIATE_TEST_SUITE_P(
                 }},
         Refusal{"test-prior-yuv420", nullptr, true, true,
                 [](const std::string& root) {
-                  return "le_driver: le_driver: " + root +
+                  return "le_driver: " + root +
                          "/P_hevc.mov decoded to yuv420p, not the yuv444p a warp prior is "
                          "authored in — a subsampled prior is a different mouth, refusing";
                 }},

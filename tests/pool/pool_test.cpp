@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <filesystem>
+#include <iterator>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -90,6 +92,80 @@ TEST(ParallelRange, NestedCallOnAWorkerCoversItsRange) {
     parallelRange(100, 1, [&](size_t b, size_t e) { covered += e - b; });
   });
   EXPECT_EQ(covered.load(), 100u * static_cast<size_t>(parts(64, 1)));
+}
+
+// Threads of this process, as the kernel lists them.
+size_t processThreads() {
+  const std::filesystem::directory_iterator tasks("/proc/self/task");
+  return static_cast<size_t>(std::distance(begin(tasks), end(tasks)));
+}
+
+// Sets the process budget for one test and restores the environment's default after it.
+struct ScopedBudget {
+  explicit ScopedBudget(int n) { setThreads(n); }
+  ~ScopedBudget() { setThreads(0); }
+};
+
+TEST(ParallelRange, NestedCallOnAWorkerRunsThereWithoutNewThreads) {
+  ScopedBudget budget(64);
+  if (threads() < 2) GTEST_SKIP() << "needs two hardware threads";
+  recordCalls(64, 1);  // the caller's own workers exist from here on
+  const size_t before = processThreads();
+
+  std::mutex mutex;
+  std::vector<Call> outer, inner;
+  parallelRange(64, 1, [&](size_t b, size_t e) {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      outer.push_back({b, e, std::this_thread::get_id()});
+    }
+    parallelRange(100, 1, [&](size_t ib, size_t ie) {
+      std::lock_guard<std::mutex> lock(mutex);
+      inner.push_back({ib, ie, std::this_thread::get_id()});
+    });
+  });
+  EXPECT_EQ(processThreads(), before) << "a worker built a pool of its own";
+  ASSERT_EQ(inner.size(), outer.size());
+  std::sort(outer.begin(), outer.end(), [](const Call& a, const Call& b) { return a.thread < b.thread; });
+  std::sort(inner.begin(), inner.end(), [](const Call& a, const Call& b) { return a.thread < b.thread; });
+  for (size_t j = 0; j < inner.size(); ++j) {
+    EXPECT_EQ(inner[j].begin, 0u);
+    EXPECT_EQ(inner[j].end, 100u);
+    EXPECT_EQ(inner[j].thread, outer[j].thread);
+  }
+}
+
+TEST(Budget, SetThreadsCapsAtTheHardwareAndZeroRestoresTheDefault) {
+  const int dflt = threads();
+  const unsigned hw = std::thread::hardware_concurrency();
+  const int most = hw > 0 ? static_cast<int>(hw) : 100000;
+  {
+    ScopedBudget budget(100000);
+    EXPECT_EQ(threads(), most);
+    EXPECT_EQ(setThreads(4000), most);
+    EXPECT_EQ(setThreads(1), 1);
+    EXPECT_EQ(threads(), 1);
+    EXPECT_EQ(parts(1080, 8), 1);
+    EXPECT_EQ(recordCalls(1080, 8).size(), 1u);
+  }
+  EXPECT_EQ(threads(), dflt);
+  EXPECT_EQ(setThreads(-5), dflt);
+}
+
+TEST(Budget, APoolBuiltForASmallerBudgetGrowsAtTheNextLoop) {
+  ScopedBudget budget(64);
+  const int most = threads();
+  if (most < 3) GTEST_SKIP() << "needs three hardware threads";
+  std::thread caller([&] {
+    setThreads(2);
+    EXPECT_EQ(recordCalls(64, 1).size(), 2u);
+    setThreads(most);
+    const std::vector<Call> calls = recordCalls(64, 1);
+    ASSERT_EQ(calls.size(), static_cast<size_t>(most));
+    EXPECT_EQ(calls.back().end, 64u);
+    for (size_t j = 1; j < calls.size(); ++j) EXPECT_NE(calls[j].thread, calls[j - 1].thread) << "part " << j;
+  });
+  caller.join();
 }
 
 class ThrowingPartTest : public ::testing::TestWithParam<int> {};

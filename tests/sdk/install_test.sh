@@ -32,7 +32,7 @@ for h in "$prefix"/include/le/*.h; do
   printf '#include <%s>\ntypedef int le_header_alone;\n' "$name" > "$work/one.c"
   cc -std=c99 -Wall -Wextra -pedantic -Werror -fsyntax-only -I"$prefix/include" "$work/one.c" ||
     fail "$name does not compile alone as C99"
-  for std in c++17; do
+  for std in c++11 c++17; do
     c++ -std=$std -Wall -Wextra -pedantic -Werror -fsyntax-only -x c++ -I"$prefix/include" "$work/one.c" ||
       fail "$name does not compile alone as $std"
   done

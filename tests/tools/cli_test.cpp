@@ -7,7 +7,9 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <limits>
 #include <string>
+#include <utility>
 
 #include "le/le.h"
 #include "support/temp_dir.h"
@@ -23,9 +25,9 @@ struct ToolRun {
   std::string out;
 };
 
-// Runs a tool from the build's bin directory; stderr goes to `errFile` when given, else into out.
-ToolRun runTool(const std::string& args, const std::string& errFile = "") {
-  std::string cmd = std::string(LE_TEST_BIN_DIR) + "/" + args + (errFile.empty() ? " 2>&1" : " 2>" + errFile);
+// Runs a shell command; stderr goes to `errFile` when given, else into out.
+ToolRun runCommand(const std::string& command, const std::string& errFile = "") {
+  std::string cmd = command + (errFile.empty() ? " 2>&1" : " 2>" + errFile);
   ToolRun r{-1, ""};
   FILE* p = popen(cmd.c_str(), "r");
   char buf[4096];
@@ -34,6 +36,11 @@ ToolRun runTool(const std::string& args, const std::string& errFile = "") {
   int st = pclose(p);
   r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
   return r;
+}
+
+// Runs a tool from the build's bin directory.
+ToolRun runTool(const std::string& args, const std::string& errFile = "") {
+  return runCommand(std::string(LE_TEST_BIN_DIR) + "/" + args, errFile);
 }
 
 const char* kManifest =
@@ -82,13 +89,13 @@ TEST(LeInfo, RefusesTwoTopLevelWidthsWithTheAmbiguityText) {
 
 namespace {
 
-// "codec,width,height,rate,frames" of the first video stream, as ffprobe reads the file.
-std::string probe(const std::string& path) {
-  FILE* p = popen(("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
-                   "stream=codec_name,width,height,r_frame_rate,nb_read_frames -of csv=p=0 " +
-                   path)
-                      .c_str(),
-                  "r");
+// The entries of the first video stream as ffprobe reads the file, comma-separated.
+std::string probe(const std::string& path,
+                  const std::string& entries = "codec_name,width,height,r_frame_rate,nb_read_frames") {
+  FILE* p = popen(
+      ("ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=" + entries + " -of csv=p=0 " + path)
+          .c_str(),
+      "r");
   std::string out;
   char buf[256];
   size_t n;
@@ -218,4 +225,68 @@ TEST(LeInfoCheck, UsageErrorsExitTwo) {
   EXPECT_EQ(runTool("le-info --check").status, 2);
   EXPECT_EQ(runTool("le-info --bogus x").status, 2);
   EXPECT_EQ(runTool("le-info a b").status, 2);
+// The last line of a tool's standard error: its own message after the library's log lines.
+std::string lastLine(const std::string& text) {
+  const size_t end = text.empty() ? 0 : text.size() - 1;
+  const size_t start = text.rfind('\n', end == 0 ? 0 : end - 1);
+  return start == std::string::npos || end == 0 ? text : text.substr(start + 1);
+}
+
+// Source then driving keypoints of the test person's first `frames` driver frames.
+std::string keypointFrames(int frames) {
+  const std::string xs = readFile(std::string(LE_TEST_FIXTURES) + "/test/xs_target.bin");
+  std::string kp;
+  for (int f = 0; f < frames; ++f) kp += xs.substr(size_t(f) * 63 * 4, 63 * 4) + xs.substr(size_t(f) * 63 * 4, 63 * 4);
+  return kp;
+}
+
+TEST(LeRender, TagsTheColourOfItsConversion) {
+  TempDir dir;
+  const std::string bundle = std::string(LE_TEST_FIXTURES) + "/test";
+  ToolRun r = runTool("le-render " + bundle + " --out " + (dir / "loop.mp4") + " --frames 2", dir / "err");
+  ASSERT_EQ(r.status, 0) << readFile(dir / "err");
+  EXPECT_EQ(probe(dir / "loop.mp4", "pix_fmt,color_range,color_space,color_primaries,color_transfer"),
+            "yuv420p,tv,bt709,bt709,bt709\n");
+}
+
+// Whatever fails after the file is opened, the run fails loudly and no MP4 is left behind that a
+// player could take for the whole video.
+TEST(LeRender, AFailedRenderRemovesTheUnfinishedFile) {
+  TempDir dir;
+  const std::string bundle = std::string(LE_TEST_FIXTURES) + "/test";
+  std::string kp = keypointFrames(4);
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  std::memcpy(kp.data() + (2 * 126 + 63 + 37) * 4, &nan, 4);  // frame 2, driving kd[37]
+  writeFile(dir / "kp.bin", kp);
+  ToolRun r = runTool("le-render " + bundle + " --kp " + (dir / "kp.bin") + " --out " + (dir / "kp.mp4"),
+                      dir / "err");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(lastLine(readFile(dir / "err")), "le_render_kp_crop: keypoint kd[37] (row 12, y) is nan; keypoints must "
+                                             "be finite; removed the unfinished " + (dir / "kp.mp4") + "\n");
+  EXPECT_FALSE(std::filesystem::exists(dir / "kp.mp4"));
+}
+
+TEST(LeRender, AFailedWriteRemovesTheUnfinishedFile) {
+  TempDir dir;
+  const std::string bundle = std::string(LE_TEST_FIXTURES) + "/test";
+  // A file-size limit in blocks, with the signal ignored so that write() fails with EFBIG: at the
+  // header (no block), at a packet or at the trailer. Standard error comes back through a pipe,
+  // which the limit does not touch.
+  const std::pair<const char*, const char*> limitsAndFrames[] = {{"0", "2"}, {"1", "300"}, {"1", "2"}};
+  for (const auto& [limit, frames] : limitsAndFrames) {
+    ToolRun r = runCommand("sh -c 'trap \"\" XFSZ; ulimit -f " + std::string(limit) + "; exec " +
+                           std::string(LE_TEST_BIN_DIR) + "/le-render " + bundle + " --out " + (dir / "big.mp4") +
+                           " --frames " + frames + "'");
+    EXPECT_EQ(r.status, 1) << r.out;
+    const std::string last = lastLine(r.out);
+    EXPECT_EQ(last.rfind("le-render: ", 0), 0u) << last;
+    EXPECT_NE(last.find(": File too large; removed the unfinished " + (dir / "big.mp4") + "\n"), std::string::npos)
+        << last;
+    EXPECT_FALSE(std::filesystem::exists(dir / "big.mp4")) << frames;
+  }
+  // An output that is not a regular file fails the same way and is left where it was.
+  ToolRun full = runTool("le-render " + bundle + " --out /dev/full --frames 2", dir / "err");
+  EXPECT_EQ(full.status, 1);
+  EXPECT_EQ(lastLine(readFile(dir / "err")), "le-render: mp4 header: No space left on device\n");
+  EXPECT_TRUE(std::filesystem::is_character_file("/dev/full"));
 }

@@ -7,7 +7,8 @@
 // --loop (the default) plays the bundle's baked idle loop; --kp FILE reads 126 little-endian
 // floats per frame (63 source keypoints, then 63 driving keypoints) and renders frame k from source
 // and driver frame k modulo the bundle's frame count. --frames N renders N frames, wrapping around
-// the loop or the file (default: one pass).
+// the loop or the file (default: one pass). The video is BT.709 limited-range 4:2:0, tagged so.
+// Any failure ends the run with exit status 1 and removes the unfinished file.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -25,7 +26,7 @@
 namespace {
 
 constexpr int kFps = 25;
-constexpr int kKpFloats = LE_HOST_KP_ROWS * 3;
+constexpr int kKpFloats = LE_HOST_KP_FLOATS;
 
 struct Options {
   std::string bundle, out, kpFile, model = "b1";
@@ -120,36 +121,41 @@ double msSince(Clock::time_point start) {
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-int run(const Options& o) {
-  le_ctx* ctx = le_create(o.bundle.c_str(), o.model.c_str(), o.threads, nullptr);
-  if (!ctx) throw std::runtime_error(le_last_error());
-  std::unique_ptr<le_ctx, void (*)(le_ctx*)> session(ctx, &le_destroy);
-  const int NT = le_nt(ctx);
+// What to render: keypoint frames from a file, or the bundle's idle loop by its source frames.
+struct Plan {
+  std::vector<float> kp;        // 2 x 63 floats per frame, empty for the idle loop
+  std::vector<int32_t> loopSi;  // source frame of every idle-loop step
+  int passFrames = 0;           // frames in one pass of the file or the loop
+  int total = 0;                // frames to render
+};
 
-  std::vector<float> kp;
-  std::vector<int32_t> loopSi;
-  int passFrames = 0;
+Plan planFor(const Options& o, le_ctx* ctx) {
+  Plan p;
   if (!o.kpFile.empty()) {
-    kp = readArray<float>(o.kpFile, 2 * kKpFloats, "frames of 126 floats");
-    passFrames = int(kp.size() / (2 * kKpFloats));
+    p.kp = readArray<float>(o.kpFile, 2 * kKpFloats, "frames of 126 floats");
+    p.passFrames = int(p.kp.size() / (2 * kKpFloats));
   } else {
-    loopSi = loopSourceFrames(o.bundle);
-    passFrames = le_drive_frames(ctx);
-    if (int(loopSi.size()) != passFrames) throw std::runtime_error("le-render: drive/si.i32 disagrees with the session");
+    p.loopSi = loopSourceFrames(o.bundle);
+    p.passFrames = le_drive_frames(ctx);
+    if (int(p.loopSi.size()) != p.passFrames)
+      throw std::runtime_error("le-render: drive/si.i32 disagrees with the session");
   }
-  if (passFrames < 1) throw std::runtime_error("le-render: nothing to render");
-  const int total = o.frames > 0 ? o.frames : passFrames;
+  if (p.passFrames < 1) throw std::runtime_error("le-render: nothing to render");
+  p.total = o.frames > 0 ? o.frames : p.passFrames;
+  return p;
+}
 
-  le_render::Mp4Writer writer(o.out, le_width(ctx), le_height(ctx), kFps);
-  le_render::ProgressBar bar(total);
+// Renders, pastes and encodes every frame of the plan, then finishes the file.
+void encodeFrames(const Plan& p, le_ctx* ctx, le_render::Mp4Writer& writer, le_render::ProgressBar& bar) {
+  const int NT = le_nt(ctx);
   double renderMs = 0.0, pasteMs = 0.0;
-  for (int k = 0; k < total; ++k) {
-    const int step = k % passFrames;
-    const int t = kp.empty() ? loopSi[size_t(step)] : k % NT;
+  for (int k = 0; k < p.total; ++k) {
+    const int step = k % p.passFrames;
+    const int t = p.kp.empty() ? p.loopSi[size_t(step)] : k % NT;
     auto start = Clock::now();
-    const float* crop = kp.empty() ? le_render_drive_crop(ctx, step)
-                                   : le_render_kp_crop(ctx, t, kp.data() + size_t(step) * 2 * kKpFloats,
-                                                       kp.data() + size_t(step) * 2 * kKpFloats + kKpFloats);
+    const float* crop = p.kp.empty() ? le_render_drive_crop(ctx, step)
+                                     : le_render_kp_crop(ctx, t, &p.kp[size_t(step) * 2 * kKpFloats],
+                                                         &p.kp[size_t(step) * 2 * kKpFloats + kKpFloats]);
     if (!crop) throw std::runtime_error(le_last_error());
     renderMs += msSince(start);
     start = Clock::now();
@@ -161,9 +167,27 @@ int run(const Options& o) {
   }
   writer.finish();
   bar.finish();
-  std::printf("le-render: %d frames -> %s (%dx%d, %d fps, %s): render %.2f ms/frame, paste %.2f ms/frame\n", total,
-              o.out.c_str(), le_width(ctx), le_height(ctx), kFps, writer.encoderName(), renderMs / total,
-              pasteMs / total);
+  std::printf("le-render: %d frames -> %s (%dx%d, %d fps, %s): render %.2f ms/frame, paste %.2f ms/frame\n",
+              p.total, writer.path().c_str(), le_width(ctx), le_height(ctx), kFps, writer.encoderName(),
+              renderMs / p.total, pasteMs / p.total);
+}
+
+int run(const Options& o) {
+  le_ctx* ctx = le_create(o.bundle.c_str(), o.model.c_str(), o.threads, nullptr);
+  if (!ctx) throw std::runtime_error(le_last_error());
+  std::unique_ptr<le_ctx, void (*)(le_ctx*)> session(ctx, &le_destroy);
+  const Plan plan = planFor(o, ctx);
+
+  le_render::Mp4Writer writer(o.out, le_width(ctx), le_height(ctx), kFps);
+  le_render::ProgressBar bar(plan.total);
+  try {
+    encodeFrames(plan, ctx, writer, bar);
+  } catch (const std::exception& e) {
+    bar.finish();
+    // A partial MP4 without its trailer is unplayable at best and a plausible short video at
+    // worst; neither may be left behind looking like output.
+    throw std::runtime_error(e.what() + writer.abandon());
+  }
   return 0;
 }
 

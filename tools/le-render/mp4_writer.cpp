@@ -10,6 +10,9 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <stdexcept>
 
 namespace le_render {
@@ -41,6 +44,23 @@ void check(int rc, const std::string& what) {
   throw std::runtime_error("le-render: " + what + ": " + text);
 }
 
+// The frames are sRGB-like RGB (BT.709 primaries); they are stored as BT.709 limited-range
+// YUV, and the stream says so, so that players convert them back with the same matrix.
+void tagColour(AVCodecContext* c) {
+  c->color_range = AVCOL_RANGE_MPEG;
+  c->colorspace = AVCOL_SPC_BT709;
+  c->color_primaries = AVCOL_PRI_BT709;
+  c->color_trc = AVCOL_TRC_BT709;
+}
+
+// swscale converts with BT.601 unless told otherwise: full-range RGB in, BT.709 limited out.
+void convertAsTagged(SwsContext* sws) {
+  const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
+  const int unity = 1 << 16;
+  if (sws_setColorspaceDetails(sws, bt709, 1, bt709, 0, 0, unity, unity) < 0)
+    throw std::runtime_error("le-render: this swscale cannot convert RGB to BT.709 limited-range YUV");
+}
+
 }  // namespace
 
 struct Mp4Writer::Impl {
@@ -50,9 +70,17 @@ struct Mp4Writer::Impl {
   std::unique_ptr<AVPacket, PacketDeleter> packet;
   std::unique_ptr<SwsContext, SwsDeleter> sws;
   AVStream* stream = nullptr;
+  std::string path;
   int width = 0, height = 0;
   int64_t next = 0;
   bool finished = false;
+  bool fileCreated = false;  // avio_open made (or truncated) path
+
+  void openEncoder(int fps);
+  void prepareConversion();
+  void openFile();
+  // See Mp4Writer::abandon.
+  std::string abandon();
 
   // Sends one frame (or the end of the stream with null) and writes every packet that comes out.
   void send(const AVFrame* f) {
@@ -67,9 +95,72 @@ struct Mp4Writer::Impl {
       av_packet_rescale_ts(packet.get(), codec->time_base, stream->time_base);
       packet->stream_index = stream->index;
       check(av_interleaved_write_frame(format.get(), packet.get()), "write");
+      // The muxer writes through a buffer and does not report its failed flushes; without this
+      // check a full disk would surface only at the trailer, after encoding the whole run.
+      check(format->pb->error, "write " + path);
     }
   }
 };
+
+void Mp4Writer::Impl::openEncoder(int fps) {
+  const AVCodec* encoder = avcodec_find_encoder_by_name("libx264");
+  if (!encoder) encoder = avcodec_find_encoder(AV_CODEC_ID_H264);
+  if (!encoder) throw std::runtime_error("le-render: this FFmpeg has no H.264 encoder");
+  codec.reset(avcodec_alloc_context3(encoder));
+  if (!codec) throw std::runtime_error("le-render: out of memory");
+  AVCodecContext* c = codec.get();
+  c->width = width;
+  c->height = height;
+  c->time_base = AVRational{1, fps};
+  c->framerate = AVRational{fps, 1};
+  c->pix_fmt = AV_PIX_FMT_YUV420P;
+  tagColour(c);
+  c->gop_size = fps;
+  if (format->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  av_opt_set(c->priv_data, "preset", "medium", 0);
+  av_opt_set(c->priv_data, "crf", "18", 0);
+  check(avcodec_open2(c, encoder, nullptr), "open " + std::string(encoder->name));
+
+  stream = avformat_new_stream(format.get(), nullptr);
+  if (!stream) throw std::runtime_error("le-render: out of memory");
+  stream->time_base = c->time_base;
+  check(avcodec_parameters_from_context(stream->codecpar, c), "stream parameters");
+}
+
+void Mp4Writer::Impl::prepareConversion() {
+  frame.reset(av_frame_alloc());
+  packet.reset(av_packet_alloc());
+  if (!frame || !packet) throw std::runtime_error("le-render: out of memory");
+  frame->format = AV_PIX_FMT_YUV420P;
+  frame->width = width;
+  frame->height = height;
+  check(av_frame_get_buffer(frame.get(), 0), "frame buffer");
+  sws.reset(sws_getContext(width, height, AV_PIX_FMT_RGB24, width, height, AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr,
+                           nullptr, nullptr));
+  if (!sws) throw std::runtime_error("le-render: no RGB24 -> YUV420P conversion");
+  convertAsTagged(sws.get());
+}
+
+// Opening the file comes last, so that a failure before it leaves no file at all.
+void Mp4Writer::Impl::openFile() {
+  check(avio_open(&format->pb, path.c_str(), AVIO_FLAG_WRITE), "open " + path);
+  fileCreated = true;
+  try {
+    check(avformat_write_header(format.get(), nullptr), "mp4 header");
+  } catch (const std::exception& e) {
+    throw std::runtime_error(e.what() + abandon());
+  }
+}
+
+std::string Mp4Writer::Impl::abandon() {
+  if (finished || !fileCreated) return "";
+  fileCreated = false;
+  if (format->pb) avio_closep(&format->pb);
+  // Only a file of our own goes: a device or pipe given as the output stays.
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || ::unlink(path.c_str()) != 0) return "";
+  return "; removed the unfinished " + path;
+}
 
 Mp4Writer::Mp4Writer(const std::string& path, int width, int height, int fps) : impl_(std::make_unique<Impl>()) {
   Impl& m = *impl_;
@@ -78,62 +169,29 @@ Mp4Writer::Mp4Writer(const std::string& path, int width, int height, int fps) : 
                              std::to_string(height));
   m.width = width;
   m.height = height;
+  m.path = path;
   // The encoder's closing statistics are info-level lines; the tool prints its own summary.
   av_log_set_level(AV_LOG_WARNING);
   AVFormatContext* format = nullptr;
   check(avformat_alloc_output_context2(&format, nullptr, "mp4", path.c_str()), "mp4 muxer");
   m.format.reset(format);
-
-  const AVCodec* encoder = avcodec_find_encoder_by_name("libx264");
-  if (!encoder) encoder = avcodec_find_encoder(AV_CODEC_ID_H264);
-  if (!encoder) throw std::runtime_error("le-render: this FFmpeg has no H.264 encoder");
-  m.codec.reset(avcodec_alloc_context3(encoder));
-  if (!m.codec) throw std::runtime_error("le-render: out of memory");
-  AVCodecContext* c = m.codec.get();
-  c->width = width;
-  c->height = height;
-  c->time_base = AVRational{1, fps};
-  c->framerate = AVRational{fps, 1};
-  c->pix_fmt = AV_PIX_FMT_YUV420P;
-  c->gop_size = fps;
-  if (m.format->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-  av_opt_set(c->priv_data, "preset", "medium", 0);
-  av_opt_set(c->priv_data, "crf", "18", 0);
-  check(avcodec_open2(c, encoder, nullptr), "open " + std::string(encoder->name));
-
-  m.stream = avformat_new_stream(m.format.get(), nullptr);
-  if (!m.stream) throw std::runtime_error("le-render: out of memory");
-  m.stream->time_base = c->time_base;
-  check(avcodec_parameters_from_context(m.stream->codecpar, c), "stream parameters");
-  check(avio_open(&m.format->pb, path.c_str(), AVIO_FLAG_WRITE), "open " + path);
-  check(avformat_write_header(m.format.get(), nullptr), "mp4 header");
-
-  m.frame.reset(av_frame_alloc());
-  m.packet.reset(av_packet_alloc());
-  if (!m.frame || !m.packet) throw std::runtime_error("le-render: out of memory");
-  m.frame->format = AV_PIX_FMT_YUV420P;
-  m.frame->width = width;
-  m.frame->height = height;
-  check(av_frame_get_buffer(m.frame.get(), 0), "frame buffer");
-  m.sws.reset(sws_getContext(width, height, AV_PIX_FMT_RGB24, width, height, AV_PIX_FMT_YUV420P, SWS_BICUBIC,
-                             nullptr, nullptr, nullptr));
-  if (!m.sws) throw std::runtime_error("le-render: no RGB24 -> YUV420P conversion");
+  m.openEncoder(fps);
+  m.prepareConversion();
+  m.openFile();
 }
 
-Mp4Writer::~Mp4Writer() {
-  try {
-    finish();
-  } catch (const std::exception&) {
-    // The destructor runs on the error path too; the first error is the one already reported.
-  }
-}
+Mp4Writer::~Mp4Writer() { impl_->abandon(); }
 
 void Mp4Writer::write(const uint8_t* rgb) {
   Impl& m = *impl_;
+  if (m.finished) throw std::logic_error("le-render: frame written after the file was finished");
   check(av_frame_make_writable(m.frame.get()), "frame buffer");
   const uint8_t* planes[] = {rgb};
   const int strides[] = {3 * m.width};
-  sws_scale(m.sws.get(), planes, strides, 0, m.height, m.frame->data, m.frame->linesize);
+  const int rows = sws_scale(m.sws.get(), planes, strides, 0, m.height, m.frame->data, m.frame->linesize);
+  if (rows != m.height)
+    throw std::runtime_error("le-render: RGB to YUV conversion gave " + std::to_string(rows) + " of " +
+                             std::to_string(m.height) + " rows");
   m.frame->pts = m.next++;
   m.send(m.frame.get());
 }
@@ -141,10 +199,16 @@ void Mp4Writer::write(const uint8_t* rgb) {
 void Mp4Writer::finish() {
   Impl& m = *impl_;
   if (m.finished) return;
-  m.finished = true;
   m.send(nullptr);
   check(av_write_trailer(m.format.get()), "mp4 trailer");
+  // Buffered bytes reach the file only here; a full disk shows up now, not at the last packet.
+  check(avio_closep(&m.format->pb), "close " + m.path);
+  m.finished = true;
 }
+
+std::string Mp4Writer::abandon() { return impl_->abandon(); }
+
+const std::string& Mp4Writer::path() const { return impl_->path; }
 
 const char* Mp4Writer::encoderName() const { return impl_->codec->codec->name; }
 
