@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +26,7 @@ constexpr size_t kCopyBufferBytes = 8u << 20;
 constexpr uint64_t kSyntheticManifestMaxBytes = 4u << 20;
 constexpr std::string_view kStampPrefix = "imx-unwrapped.v2 ";
 constexpr const char* kTemporaryInfix = ".unwrapping-";
+constexpr std::string_view kReplacedSuffix = "-replaced";
 
 struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
@@ -121,6 +123,16 @@ std::string temporaryOf(const std::string& dest) {
   return dest + kTemporaryInfix + std::to_string(long(::getpid()));
 }
 
+// The pid in the name of one of our temporaries, or 0 when the name is not exactly of that form.
+long temporaryPid(const std::string& name, const std::string& prefix) {
+  if (name.compare(0, prefix.size(), prefix) != 0) return 0;
+  const char* digits = name.c_str() + prefix.size();
+  char* end = nullptr;
+  const long pid = std::strtol(digits, &end, 10);
+  if (end == digits || !std::isdigit(static_cast<unsigned char>(*digits))) return 0;
+  return std::string_view(end) == "" || std::string_view(end) == kReplacedSuffix ? pid : 0;
+}
+
 // Removes what an interrupted unwrap left: temporaries of this process (the unwrap lock is held,
 // so none of them is in use) and of processes that no longer run.
 void clearStaleTemporaries(const std::string& dest) {
@@ -128,11 +140,10 @@ void clearStaleTemporaries(const std::string& dest) {
   std::vector<std::string> stale;
   if (DIR* d = ::opendir(dir.c_str())) {
     while (dirent* e = ::readdir(d)) {
-      std::string name = e->d_name;
-      if (name.compare(0, prefix.size(), prefix) != 0) continue;
-      const long pid = std::strtol(name.c_str() + prefix.size(), nullptr, 10);
-      const bool gone = pid <= 0 || (::kill(pid_t(pid), 0) != 0 && errno == ESRCH);
-      if (pid == long(::getpid()) || gone) stale.push_back(dir + "/" + name);
+      const long pid = temporaryPid(e->d_name, prefix);
+      if (pid <= 0) continue;
+      const bool ended = ::kill(pid_t(pid), 0) != 0 && errno == ESRCH;
+      if (pid == long(::getpid()) || ended) stale.push_back(dir + "/" + e->d_name);
     }
     ::closedir(d);
   }
@@ -197,7 +208,7 @@ void writeMarker(const std::string& marker, const std::string& stamp) {
 // moment does a destination stand beside a marker that is not ours, nor a current stamp beside a
 // tree that is not complete.
 void install(TemporaryTree& tree, const UnwrapPlace& at, const std::string& stamp) {
-  const std::string replaced = tree.path() + "-replaced";
+  const std::string replaced = tree.path() + std::string(kReplacedSuffix);
   if (pathExists(at.dest) && std::rename(at.dest.c_str(), replaced.c_str()) != 0)
     throw std::runtime_error("cannot move the previous unwrap aside: " + at.dest);
   writeMarker(at.marker, stamp);

@@ -180,12 +180,14 @@ TEST_F(Unwrap, InterruptedUnwrapsLeaveTemporariesThatTheNextOpenClears) {
   const std::string ended = dir / ("id01.lebundle.unwrapping-" + std::to_string(endedPid()));
   const std::string ours = dir / ("id01.lebundle.unwrapping-" + std::to_string(getpid()) + "-replaced");
   const std::string alive = dir / "id01.lebundle.unwrapping-1";  // init runs: its unwrap is not ours to end
-  for (const std::string& t : {ended, ours, alive}) writeFile(t + "/M.f32", "half-written");
+  // Only names exactly of the temporaries' form are ours.
+  const std::string lookalike = dir / ("id01.lebundle.unwrapping-" + std::to_string(endedPid()) + "-mine");
+  for (const std::string& t : {ended, ours, alive, lookalike}) writeFile(t + "/M.f32", "half-written");
   Resolved r = resolve(dir / "id01.imx");
   ASSERT_EQ(r.rc, 1) << r.error;
   EXPECT_EQ(readFile(r.root + "/M.f32"), kMembers[2].payload);
   EXPECT_EQ(listing(dir.path()), (std::vector<std::string>{"id01.imx", "id01.lebundle", "id01.lebundle.imx_unwrapped",
-                                                           "id01.lebundle.unwrapping-1"}));
+                                                           "id01.lebundle.unwrapping-1", le::baseName(lookalike)}));
 }
 
 TEST_F(Unwrap, FailedUnwrapKeepsThePreviousTreeAndLeavesNoTemporary) {
