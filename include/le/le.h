@@ -41,8 +41,10 @@ LE_API int le_bundle_resolve_handle(const char* handle, char* out, size_t outLen
 
 /* Resolves the member `name` (its short name; the descriptive form is found too) of the bundle
  * `bundle` and writes its NUL-terminated path into out (outLen bytes).
- * Returns 1 when that file opens for reading, 0 when it does not, -1 on NULL arguments, a buffer
- * too small, or a bundle handle that cannot be resolved. Does not touch le_last_error(). */
+ * Returns 1 when that file opens for reading, 0 when it does not, -1 on failure: NULL arguments
+ * (last error left empty), a buffer too small, a bundle handle that cannot be resolved, or a name
+ * that would leave the bundle (absolute, a ".." component, or a link out of the root); the
+ * reason is in le_last_error() ("le_bundle_resolve_member: ..."), and out holds an empty string. */
 LE_API int le_bundle_resolve_member(const char* bundle, const char* name, char* out, size_t outLen);
 
 /* ---- Diagnostics ---------------------------------------------------------------------------- */
@@ -164,8 +166,12 @@ LE_API const uint8_t* le_target_frame(le_ctx* ctx, int t);
 
 typedef struct le_prior le_prior;
 
-/* Opens the bundle's warp prior for frame-by-frame reading. lookAhead < 1 becomes 2, history < 0
- * becomes 0. Returns NULL on failure ("le_prior_open: ..." in le_last_error()). */
+/* Opens the bundle's warp prior for frame-by-frame reading: one row per frame, crop x crop x 3
+ * half-precision values in three planes R, G, B. Rows come from the raw member P.f16 when the
+ * bundle carries it (backend "mmap P.f16"), else they are decoded from the prior movie (P_hevc),
+ * for which lookAhead (< 1 becomes 2) and history (< 0 becomes 0) size the decoder's ring.
+ * Returns NULL on failure ("le_prior_open: ..." in le_last_error()), e.g. a bundle that carries
+ * neither. */
 LE_API le_prior* le_prior_open(const char* bundle_dir, int lookAhead, int history);
 
 /* Writes frame t of the prior into out (cap bytes available, at least le_prior_row_bytes()).

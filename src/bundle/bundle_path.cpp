@@ -1,12 +1,18 @@
 #include "bundle/bundle_path.h"
 
+#include <dirent.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
+#include <string_view>
 #include <vector>
 
 #include "bundle/imx_container.h"
@@ -18,6 +24,9 @@ namespace {
 
 constexpr size_t kCopyBufferBytes = 8u << 20;
 constexpr uint64_t kSyntheticManifestMaxBytes = 4u << 20;
+constexpr std::string_view kStampPrefix = "imx-unwrapped.v2 ";
+constexpr const char* kTemporaryInfix = ".unwrapping-";
+constexpr std::string_view kReplacedSuffix = "-replaced";
 
 struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
@@ -90,28 +99,91 @@ void materialise(std::FILE* f, const std::string& container, const imx::Entry& e
   }
 }
 
-std::string unwrapOnce(const std::string& container) {
+// What unwrapping one container involves: where it goes and the marker that says we put it there.
+struct UnwrapPlace {
+  std::string container, dest, marker;
+};
+
+UnwrapPlace placeOf(const std::string& container) {
   std::string name = baseName(container);
   if (endsWith(name, ".imx")) name.resize(name.size() - 4);
   if (!endsWith(name, ".lebundle")) name += ".lebundle";
   const char* rootEnv = std::getenv("LE_IMX_UNWRAP_ROOT");
   std::string parent = rootEnv && *rootEnv ? rootEnv : dirName(container);
   std::string dest = rstripSlash(parent) + "/" + name;
-  std::string marker = dest + ".imx_unwrapped";
+  return {container, dest, dest + ".imx_unwrapped"};
+}
 
-  std::lock_guard<std::mutex> lock(unwrapLock());
-  std::string stamp = imxUnwrapStamp(container);
-  if (isDirectory(dest)) {
-    bool opened = false;
-    std::string held = readWholeFile(marker, opened);
-    if (opened && trimBlanks(held) == stamp) return dest;
+// Temporaries live beside the destination, named after it and the process that made them:
+// "<dest>.unwrapping-<pid>" for the tree being written, and that name + "-replaced" for the tree it
+// replaces. A rename within one directory then moves a finished tree into place at once.
+std::string temporaryPrefix(const std::string& dest) { return baseName(dest) + kTemporaryInfix; }
+
+std::string temporaryOf(const std::string& dest) {
+  return dest + kTemporaryInfix + std::to_string(long(::getpid()));
+}
+
+// The pid in the name of one of our temporaries, or 0 when the name is not exactly of that form.
+long temporaryPid(const std::string& name, const std::string& prefix) {
+  if (name.compare(0, prefix.size(), prefix) != 0) return 0;
+  const char* digits = name.c_str() + prefix.size();
+  char* end = nullptr;
+  const long pid = std::strtol(digits, &end, 10);
+  if (end == digits || !std::isdigit(static_cast<unsigned char>(*digits))) return 0;
+  return std::string_view(end) == "" || std::string_view(end) == kReplacedSuffix ? pid : 0;
+}
+
+// Removes what an interrupted unwrap left: temporaries of this process (the unwrap lock is held,
+// so none of them is in use) and of processes that no longer run.
+void clearStaleTemporaries(const std::string& dest) {
+  const std::string dir = dirName(dest), prefix = temporaryPrefix(dest);
+  std::vector<std::string> stale;
+  if (DIR* d = ::opendir(dir.c_str())) {
+    while (dirent* e = ::readdir(d)) {
+      const long pid = temporaryPid(e->d_name, prefix);
+      if (pid <= 0) continue;
+      const bool ended = ::kill(pid_t(pid), 0) != 0 && errno == ESRCH;
+      if (pid == long(::getpid()) || ended) stale.push_back(dir + "/" + e->d_name);
+    }
+    ::closedir(d);
   }
+  for (const std::string& path : stale) rmTree(path);
+}
 
-  // The marker goes first and comes back last, so an interrupted unwrap is redone next time.
-  std::remove(marker.c_str());
-  rmTree(dest);
-  if (!mkdirs(dest)) throw std::runtime_error("cannot create unwrap dir " + dest);
+// True when the marker beside a destination holds one of our stamps: this library made it.
+bool madeByUnwrap(const std::string& marker) {
+  bool opened = false;
+  const std::string held = trimBlanks(readWholeFile(marker, opened));
+  return opened && held.compare(0, kStampPrefix.size(), kStampPrefix) == 0;
+}
 
+// A destination we did not make may hold someone's files: it is never replaced.
+void requireReplaceable(const UnwrapPlace& at) {
+  if (!pathExists(at.dest) || madeByUnwrap(at.marker)) return;
+  throw std::runtime_error(at.container + ": refusing to unwrap into " + at.dest +
+                           ": it exists and was not made by unwrapping a container (no unwrap marker " +
+                           at.marker + "), so it may hold files of its own. Move it away, or set "
+                           "LE_IMX_UNWRAP_ROOT to unwrap somewhere else.");
+}
+
+// Removes a temporary tree when the unwrap that writes it fails.
+class TemporaryTree {
+ public:
+  explicit TemporaryTree(std::string path) : path_(std::move(path)) {}
+  ~TemporaryTree() {
+    if (!path_.empty()) rmTree(path_);
+  }
+  TemporaryTree(const TemporaryTree&) = delete;
+  TemporaryTree& operator=(const TemporaryTree&) = delete;
+  const std::string& path() const { return path_; }
+  void release() { path_.clear(); }
+
+ private:
+  std::string path_;
+};
+
+// Writes every member of the container into dir.
+void extractInto(const std::string& container, const std::string& dir) {
   File f(std::fopen(container.c_str(), "rb"));
   if (!f) throw std::runtime_error("cannot open container " + container);
   std::vector<imx::Entry> entries = imx::readToc(f.get(), container);
@@ -121,17 +193,54 @@ std::string unwrapOnce(const std::string& container) {
     if (isUnsafeMemberName(e.name))
       throw std::runtime_error(container + ": refusing unsafe member name '" + e.name + "'");
     if (isSyntheticManifest(f.get(), e)) continue;
-    materialise(f.get(), container, e, dest, buf);
+    materialise(f.get(), container, e, dir, buf);
   }
-  f.reset();
+}
 
+void writeMarker(const std::string& marker, const std::string& stamp) {
   File m(std::fopen(marker.c_str(), "wb"));
   if (!m) throw std::runtime_error("cannot write unwrap marker " + marker);
   if (std::fwrite(stamp.data(), 1, stamp.size(), m.get()) != stamp.size() || std::fflush(m.get()) != 0)
     throw std::runtime_error("short write on unwrap marker " + marker);
-  m.reset();
-  le::logPrintf("[le] unwrapped %s -> %s\n", container.c_str(), dest.c_str());
-  return dest;
+}
+
+// Moves the finished tree into place. The marker is written while no destination stands, so at no
+// moment does a destination stand beside a marker that is not ours, nor a current stamp beside a
+// tree that is not complete.
+void install(TemporaryTree& tree, const UnwrapPlace& at, const std::string& stamp) {
+  const std::string replaced = tree.path() + std::string(kReplacedSuffix);
+  if (pathExists(at.dest) && std::rename(at.dest.c_str(), replaced.c_str()) != 0)
+    throw std::runtime_error("cannot move the previous unwrap aside: " + at.dest);
+  writeMarker(at.marker, stamp);
+  if (std::rename(tree.path().c_str(), at.dest.c_str()) != 0) {
+    std::remove(at.marker.c_str());
+    throw std::runtime_error("cannot place unwrapped bundle " + at.dest);
+  }
+  tree.release();
+  rmTree(replaced);
+}
+
+std::string unwrapOnce(const std::string& container) {
+  const UnwrapPlace at = placeOf(container);
+  std::lock_guard<std::mutex> lock(unwrapLock());
+  const std::string stamp = imxUnwrapStamp(container);
+  if (isDirectory(at.dest)) {
+    bool opened = false;
+    std::string held = readWholeFile(at.marker, opened);
+    if (opened && trimBlanks(held) == stamp) return at.dest;
+  }
+  requireReplaceable(at);
+  if (!mkdirs(dirName(at.dest))) throw std::runtime_error("cannot create unwrap dir " + at.dest);
+  clearStaleTemporaries(at.dest);
+  TemporaryTree tree(temporaryOf(at.dest));
+  if (::mkdir(tree.path().c_str(), 0755) != 0) {
+    tree.release();
+    throw std::runtime_error("cannot create unwrap dir " + tree.path());
+  }
+  extractInto(container, tree.path());
+  install(tree, at, stamp);
+  le::logPrintf("[le] unwrapped %s -> %s\n", container.c_str(), at.dest.c_str());
+  return at.dest;
 }
 
 }  // namespace
@@ -142,7 +251,7 @@ std::string imxUnwrapStamp(const std::string& container) {
   struct stat st;
   if (::stat(container.c_str(), &st) != 0) throw std::runtime_error("cannot stat container " + container);
   long long ns = (long long)st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec;
-  return "imx-unwrapped.v2 " + baseName(container) + " " + std::to_string((long long)st.st_size) + " " +
+  return std::string(kStampPrefix) + baseName(container) + " " + std::to_string((long long)st.st_size) + " " +
          std::to_string(ns) + " " + std::to_string((unsigned long long)st.st_ino);
 }
 
@@ -153,6 +262,12 @@ std::string resolveBundlePath(const std::string& p) {
   std::string sibling = rstripSlash(p) + ".imx";
   if (isImxV2File(sibling)) return unwrapOnce(sibling);
   if (isImxV2File(p)) return unwrapOnce(p);
+  // A file is never a bundle directory: a handle that names one, or whose ".imx" sibling is one,
+  // meant a container, and the refusal says what is wrong with its header.
+  if (!isDirectory(p)) {
+    if (isRegularFile(p)) imx::requireV2Header(p);
+    if (isRegularFile(sibling)) imx::requireV2Header(sibling);
+  }
   return p;
 }
 

@@ -15,7 +15,7 @@ constexpr int kPriorHistory = 11;
 }  // namespace
 
 void ensureIdentityMembers(const Manifest& manifest) {
-  const std::string text = readTextFile(manifest.root + "/manifest.json");
+  const std::string text = readManifestText(manifest.root);
   const std::string& root = manifest.root;
   std::string raw = "P.f16";
   manifest_key::optStr(text, "P_rgb", raw);
@@ -40,6 +40,11 @@ void ensureIdentityMembers(const Manifest& manifest) {
                              path + ") \xe2\x80\x94 the renderer has no warp prior. REFUSING to create a session.");
 }
 
+MemberSize rawPriorSize(int NT, int crop) {
+  const std::string because = "NT " + std::to_string(NT) + " x crop " + std::to_string(crop) + " (x crop x 3 halves)";
+  return {checkedBytes({uint64_t(NT), uint64_t(crop), uint64_t(crop), 6}, because), because};
+}
+
 void rescaleM(std::vector<float>& M, const Manifest& m) {
   if (m.msrcW < 1 || m.msrcH < 1)
     throw std::runtime_error(
@@ -57,20 +62,21 @@ Identity::Identity(const Manifest& manifest) : NT_(manifest.NT), crop_(manifest.
   ensureIdentityMembers(manifest);
   const std::string& root = manifest.root;
   const uint64_t nt = uint64_t(NT_);
-  pooled64_ = MappedFile(resolveMember(root, "pooled64.f16"), nt * kPooledHalves * 2);
+  const std::string perNT = "NT " + std::to_string(NT_);
+  pooled64_ = MappedFile(resolveMember(root, "pooled64.f16"), {nt * kPooledHalves * 2, perNT + " (x 131072 bytes)"});
   const std::string pPath = resolveMember(root, "P.f16");
   const std::string fsPath = resolveMember(root, "fs_red.f16");
   const bool hasFsRed = memberExists(fsPath);
   if (memberExists(pPath)) {
-    P_ = MappedFile(pPath, nt * uint64_t(crop_) * uint64_t(crop_) * 6);
+    P_ = MappedFile(pPath, rawPriorSize(NT_, crop_));
   } else if (!hasFsRed) {
     std::string member = "P_hevc.mov";
-    manifest_key::optStr(readTextFile(root + "/manifest.json"), "P_hevc", member);
+    manifest_key::optStr(readManifestText(root), "P_hevc", member);
     std::string path = resolveMember(root, member);
     if (memberExists(path)) priorPath_ = path;
   }
-  if (hasFsRed) fsRed_ = MappedFile(fsPath, nt * kFsRedHalves * 2);
-  M_ = readFloatMember(resolveMember(root, "M.f32"), size_t(nt) * 6);
+  if (hasFsRed) fsRed_ = MappedFile(fsPath, {nt * kFsRedHalves * 2, perNT + " (x 524288 bytes)"});
+  M_ = readFloatMember(resolveMember(root, "M.f32"), nt * 6, perNT + " (x 6 floats)");
   rescaleM(M_, manifest);
 }
 

@@ -20,6 +20,9 @@ class DriverCursor;
 // Refuses a bundle whose members do not make a renderable identity, naming the missing piece.
 void ensureIdentityMembers(const Manifest& manifest);
 
+// The size of the raw prior "P.f16": NT blocks of crop x crop x 3 half-precision values.
+MemberSize rawPriorSize(int NT, int crop);
+
 // Scales the paste transforms (NT x 6 floats) from the paste-space stamp to the canvas.
 void rescaleM(std::vector<float>& M, const Manifest& manifest);
 

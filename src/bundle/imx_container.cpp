@@ -55,6 +55,15 @@ void listFiles(const std::string& dir, const std::string& rel, std::vector<std::
   }
 }
 
+// The 8 header bytes of a container, of which `got` arrived.
+void checkHeader(const unsigned char* head, size_t got, const std::string& container) {
+  if (got != 8 || std::memcmp(head, kMagic, 4) != 0)
+    throw std::runtime_error(container + ": not an IMX\\0 container");
+  const uint16_t version = loadU16(head + 4);
+  if (version != kVersion)
+    throw std::runtime_error(container + ": unsupported IMX container version " + std::to_string(version));
+}
+
 }  // namespace
 
 bool isImxV2File(const std::string& path) {
@@ -67,13 +76,16 @@ bool isImxV2File(const std::string& path) {
 
 namespace imx {
 
+void requireV2Header(const std::string& container) {
+  File f(std::fopen(container.c_str(), "rb"));
+  if (!f) throw std::runtime_error("cannot open container " + container);
+  unsigned char head[8];
+  checkHeader(head, std::fread(head, 1, 8, f.get()), container);
+}
+
 std::vector<Entry> readToc(std::FILE* f, const std::string& container) {
   unsigned char head[8];
-  if (std::fread(head, 1, 8, f) != 8 || std::memcmp(head, kMagic, 4) != 0)
-    throw std::runtime_error(container + ": not an IMX\\0 container");
-  uint16_t version = loadU16(head + 4);
-  if (version != kVersion)
-    throw std::runtime_error(container + ": unsupported IMX container version " + std::to_string(version));
+  checkHeader(head, std::fread(head, 1, 8, f), container);
   uint16_t count = loadU16(head + 6);
   std::vector<Entry> entries(count);
   for (uint16_t i = 0; i < count; ++i) {

@@ -21,6 +21,11 @@ struct Entry {
   uint64_t size = 0;
 };
 
+// Throws "<container>: not an IMX\0 container" (a backslash and a zero, not a NUL byte) or
+// "<container>: unsupported IMX container version <n>" unless the file starts with the header of a
+// version 2 container.
+void requireV2Header(const std::string& container);
+
 // Reads the header and table of contents from the start of f. `container` names the file in the
 // messages. Throws std::runtime_error on a bad magic, version or truncated table.
 std::vector<Entry> readToc(std::FILE* f, const std::string& container);

@@ -19,11 +19,34 @@ namespace {
 
 using namespace manifest_key;
 
-// Integer fields take the value truncated toward zero; a value no int32 can hold (or NaN) is
-// refused instead of being converted into an arbitrary number.
+// The largest frame or crop side a manifest may declare: past 16K pixels a side is no video this
+// library plays, and every buffer sized by one stays far from overflow.
+constexpr int32_t kMaxImageSide = 16384;
+
+// JSON has no infinities or NaNs, but the scanner's strtod reads "inf" and "nan"; a non-finite
+// number would flow into sizes and blend weights unseen.
+double finite(double v, const std::string& key) {
+  if (!std::isfinite(v)) throw std::runtime_error("manifest: " + key + " is not a finite number");
+  return v;
+}
+
+// Integer fields take the value truncated toward zero; a value no int32 can hold is refused
+// instead of being converted into an arbitrary number.
 int32_t toInt(double v, const std::string& key) {
-  if (!(v > -2147483649.0 && v < 2147483648.0)) throw std::runtime_error("manifest: " + key + " out of range");
+  if (!(finite(v, key) > -2147483649.0 && v < 2147483648.0)) throw std::runtime_error("manifest: " + key + " out of range");
   return int32_t(v);
+}
+
+float toFloat(double v, const std::string& key) {
+  const float f = float(finite(v, key));
+  if (!std::isfinite(f)) throw std::runtime_error("manifest: " + key + " out of range");
+  return f;
+}
+
+void requireSide(int32_t side, const char* key) {
+  if (side > kMaxImageSide)
+    throw std::runtime_error("manifest: " + std::string(key) + " " + std::to_string(side) + " is larger than " +
+                             std::to_string(kMaxImageSide) + ", the largest image side a bundle may declare");
 }
 
 // The stamp dimension from the first of two keys that is present and not the absent marker.
@@ -49,13 +72,15 @@ std::string readTextFile(const std::string& path) {
   return text;
 }
 
+std::string readManifestText(const std::string& root) { return readTextFile(resolveMember(root, "manifest.json")); }
+
 std::string Manifest::modelPath(const std::string& key) const {
   return resolveMember(root, "model_" + key + ".onnx");
 }
 
 Manifest loadManifest(const std::string& bundle) {
   const std::string root = resolveBundlePath(bundle);
-  const std::string text = readTextFile(root + "/manifest.json");
+  const std::string text = readManifestText(root);
   if (strField(text, "format") != "le-bundle-v0") throw std::runtime_error("not an le-bundle-v0: " + root);
 
   Manifest m;
@@ -65,11 +90,14 @@ Manifest loadManifest(const std::string& bundle) {
   m.H = toInt(number(text, "H"), "H");
   m.W = toInt(number(text, "W"), "W");
   m.crop = toInt(numFieldEither(text, "crop", "crop_size"), "crop");
-  m.amount = float(number(text, "amount"));
-  m.sigma = float(number(text, "sigma"));
+  m.amount = toFloat(number(text, "amount"), "amount");
+  m.sigma = toFloat(number(text, "sigma"), "sigma");
   m.ksize = toInt(number(text, "ksize"), "ksize");
   m.frames = toInt(number(text, "frames"), "frames");
   if (m.NT < 1 || m.H < 1 || m.W < 1 || m.crop < 1) throw std::runtime_error("manifest: bad dims");
+  requireSide(m.W, "W");
+  requireSide(m.H, "H");
+  requireSide(m.crop, "crop");
 
   double w = 0, h = 0;
   if (stampDim(text, "M_src_w", "paste_source_width", w) && stampDim(text, "M_src_h", "paste_source_height", h)) {

@@ -32,4 +32,7 @@ Manifest loadManifest(const std::string& bundle);
 // Whole file as bytes; throws "cannot open <path>" / "short read <path>".
 std::string readTextFile(const std::string& path);
 
+// The text of the member "manifest.json" under root.
+std::string readManifestText(const std::string& root);
+
 }  // namespace le

@@ -1,22 +1,34 @@
 // Reading bundle members of a known size: read-only private mappings for the large per-frame
 // arrays, whole reads for the small ones. A member whose size differs from what the manifest
-// implies is refused.
+// implies is refused before anything is allocated for it, so a manifest declaring a huge count
+// costs nothing.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
 namespace le {
 
+// The byte count a member must have and the manifest field that sets it, for the refusal text:
+// "size mismatch <path>: the file holds <n> bytes, the manifest's <because> needs <bytes>".
+struct MemberSize {
+  uint64_t bytes = 0;
+  std::string because;  // e.g. "frames 8 (x 63 floats)"
+};
+
+// The product of the factors, or a throw naming `what` when it does not fit 64 bits.
+uint64_t checkedBytes(std::initializer_list<uint64_t> factors, const std::string& what);
+
 // A read-only private mapping, unmapped when the object dies. Empty when default-constructed.
 class MappedFile {
  public:
   MappedFile() = default;
-  // Maps path, which must be exactly `expectedBytes` long ("cannot open " / "size mismatch " /
-  // "mmap failed " + path).
-  MappedFile(const std::string& path, uint64_t expectedBytes);
+  // Maps path, which must be exactly `expected.bytes` long (more than 0) ("cannot open " /
+  // "size mismatch " / "mmap failed " + path).
+  MappedFile(const std::string& path, const MemberSize& expected);
   ~MappedFile();
   MappedFile(MappedFile&& other) noexcept;
   MappedFile& operator=(MappedFile&& other) noexcept;
@@ -32,10 +44,10 @@ class MappedFile {
   size_t length_ = 0;
 };
 
-// Reads exactly `count` little-endian values of 4 bytes and requires the end of the file right
-// after them ("cannot open " / "size mismatch " + path).
-std::vector<float> readFloatMember(const std::string& path, size_t count);
-std::vector<int32_t> readInt32Member(const std::string& path, size_t count);
+// Reads exactly `count` little-endian values of 4 bytes, the file's whole content ("cannot open " /
+// "size mismatch " + path); `because` names the manifest field that sets count.
+std::vector<float> readFloatMember(const std::string& path, uint64_t count, const std::string& because);
+std::vector<int32_t> readInt32Member(const std::string& path, uint64_t count, const std::string& because);
 
 // True when the path can be stat'ed.
 bool memberExists(const std::string& path);

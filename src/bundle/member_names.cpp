@@ -4,6 +4,7 @@
 #include <string_view>
 #include <utility>
 
+#include "bundle/member_guard.h"
 #include "bundle/path_util.h"
 
 namespace le {
@@ -50,6 +51,16 @@ bool driveTableName(const std::string& name, std::string& out) {
   return true;
 }
 
+std::string chooseMemberPath(const std::string& root, const std::string& name) {
+  std::string canonical = descriptiveMemberName(name);
+  std::string welded = root + "/" + name;
+  if (canonical == name) return welded;
+  if (opensForReading(welded)) return welded;
+  std::string descriptive = root + "/" + canonical;
+  if (opensForReading(descriptive)) return descriptive;
+  return welded;
+}
+
 }  // namespace
 
 std::string descriptiveMemberName(const std::string& name) {
@@ -61,13 +72,10 @@ std::string descriptiveMemberName(const std::string& name) {
 }
 
 std::string resolveMember(const std::string& root, const std::string& name) {
-  std::string canonical = descriptiveMemberName(name);
-  std::string welded = root + "/" + name;
-  if (canonical == name) return welded;
-  if (opensForReading(welded)) return welded;
-  std::string descriptive = root + "/" + canonical;
-  if (opensForReading(descriptive)) return descriptive;
-  return welded;
+  requireSafeMemberName(name);
+  std::string path = chooseMemberPath(root, name);
+  requireInsideRoot(root, path, name);
+  return path;
 }
 
 }  // namespace le

@@ -37,17 +37,16 @@ LE_API int le_bundle_resolve_handle(const char* handle, char* out, size_t outLen
 }
 
 LE_API int le_bundle_resolve_member(const char* bundle, const char* name, char* out, size_t outLen) {
+  le::lastErrorText<le::CoreFamily>().clear();
   if (!bundle || !name || !out || outLen == 0) return -1;
-  // This export leaves the last-error text alone, so a bundle whose unwrapping fails is reported
-  // only by its -1; le_bundle_resolve_handle on the same handle gives the reason.
-  try {
-    std::string path = le::resolveMember(le::resolveBundlePath(bundle), name);
-    if (!copyOut(path, out, outLen)) return -1;
-    return le::opensForReading(path) ? 1 : 0;
-  } catch (...) {
+  // Unlike a missing member, a refused name or an unresolvable bundle has a reason the host needs:
+  // it goes into the last-error text as with le_bundle_resolve_handle.
+  return le::guarded<le::CoreFamily>("le_bundle_resolve_member", -1, [&] {
     out[0] = 0;
-    return -1;
-  }
+    std::string path = le::resolveMember(le::resolveBundlePath(bundle), name);
+    if (!copyOut(path, out, outLen)) throw std::runtime_error("buffer too small");
+    return le::opensForReading(path) ? 1 : 0;
+  });
 }
 
 }  // extern "C"

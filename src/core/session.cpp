@@ -14,6 +14,9 @@ constexpr int kDriverLookAhead = 2;
 constexpr int kDriverHistory = 11;
 
 std::vector<uint8_t> readPasteMask(const Manifest& m) {
+  // A crop the compositor cannot paste is refused here, before its mask is allocated, and so at
+  // le_create rather than at the first paste.
+  Paste::requireSide(m.crop);
   std::vector<uint8_t> mask(size_t(m.crop) * size_t(m.crop), 0);
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(resolveMember(m.root, "mask_512.u8").c_str(), "rb"),
                                                     &std::fclose);

@@ -35,7 +35,8 @@ struct le_ctx {
 namespace le {
 
 // crop x crop bytes of the member "mask_512.u8" (the name is fixed whatever the crop); bytes past
-// them are not read. Throws "mask read failed".
+// them are not read. Throws the compositor's refusal of a crop over Paste::kMaxSide, or "mask read
+// failed".
 std::vector<uint8_t> readPasteMask(const Manifest& manifest);
 
 // The session's director, created on first use. Unless the caller chose the thread count or an

@@ -13,6 +13,7 @@
 #include "bundle/path_util.h"
 #include "core/log.h"
 #include "driver/jpg_dir_source.h"
+#include "driver/load_image.h"
 
 namespace le::driver {
 namespace {
@@ -23,7 +24,15 @@ std::string memberName(const std::string& manifestText, const char* key, const c
   return manifest_key::optStr(manifestText, key, name) ? name : std::string(fallback);
 }
 
-std::string manifestText(const Manifest& m) { return readTextFile(m.root + "/manifest.json"); }
+std::string manifestText(const Manifest& m) { return readManifestText(m.root); }
+
+// Frame 0's header, so that a manifest size the JPEG frames do not have is refused before the
+// cursor sizes its ring by it.
+void requireJpgFrameSize(const std::string& dirName, const Manifest& m) {
+  const std::string first = resolveMember(m.root, dirName + "/" + JpgDirSource::frameName(0));
+  int w = 0, h = 0;
+  if (imageSize(first, w, h)) JpgDirSource::requireFrameSize(first, w, h, m.W, m.H);
+}
 
 }  // namespace
 
@@ -31,7 +40,7 @@ std::unique_ptr<Source> openDriverMember(const Manifest& m, int lookAhead, int h
   const std::string text = manifestText(m);
   const std::string dirName = memberName(text, "target_frames", "target_frames");
   const std::string movieName = memberName(text, "target_frames_mp4", "target_frames.mp4");
-  const std::string dir = m.root + "/" + dirName;
+  const std::string dir = resolveMember(m.root, dirName);
   const std::string moviePath = resolveMember(m.root, movieName);
   const bool populated = pathExists(JpgDirSource::framePath(dir, m.NT - 1));
   const bool movieThere = pathExists(moviePath);
@@ -46,6 +55,7 @@ std::unique_ptr<Source> openDriverMember(const Manifest& m, int lookAhead, int h
   if (!preferMovie && populated) {
     le::logPrintf("[le-driver] %s/ (raw jpg, %d frames) — read one frame per pull\n",
                  dirName.c_str(), m.NT);
+    requireJpgFrameSize(dirName, m);
     return openJpgDir(dir, m.NT, m.W, m.H);
   }
   if (!movieThere) {

@@ -19,8 +19,11 @@ class JpgDirSource final : public Source {
   // The decoded image lives only for the duration of one `next`.
   int64_t residentBytes() const override { return 0; }
 
-  // Path of frame i in directory dir.
+  // Name of frame i inside the directory, and its path in directory dir.
+  static std::string frameName(int i);
   static std::string framePath(const std::string& dir, int i);
+  // Throws the refusal for a frame at path of w x h pixels when the manifest says W x H.
+  static void requireFrameSize(const std::string& path, int w, int h, int W, int H);
 
  private:
   std::string dir_;

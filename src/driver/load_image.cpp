@@ -19,4 +19,9 @@ ImageRGB loadImageRGB(const std::string& path) {
   return img;
 }
 
+bool imageSize(const std::string& path, int& w, int& h) {
+  int channels = 0;
+  return stbi_info(path.c_str(), &w, &h, &channels) != 0;
+}
+
 }  // namespace le

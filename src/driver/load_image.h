@@ -21,4 +21,7 @@ struct ImageRGB {
 // stb_image's reason when the file does not open or decode.
 ImageRGB loadImageRGB(const std::string& path);
 
+// Reads only the header of an image file: its width and height, or false when it does not decode.
+bool imageSize(const std::string& path, int& w, int& h);
+
 }  // namespace le

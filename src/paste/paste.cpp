@@ -61,20 +61,25 @@ void logExecutorOnce(int side, int ksize) {
 
 }  // namespace
 
+void Paste::requireSide(int side) {
+  if (side > kMaxSide)
+    throw std::runtime_error("paste: side > 1024: a face crop of " + std::to_string(side) +
+                             " pixels is larger than the compositor pastes");
+}
+
 Paste::Paste(std::vector<uint8_t> mask, int side, const Unsharp& u)
-    : side_(side), ksize_(u.ksize), padded_(side + u.ksize - 1), amount_(u.amount), mask_(std::move(mask)) {
+    : side_(side), ksize_(u.ksize), padded_(0), amount_(u.amount), mask_(std::move(mask)) {
+  requireSide(side);
   if (side < 1 || mask_.size() != size_t(side) * size_t(side)) throw std::runtime_error("paste: mask size");
   if (ksize_ % 2 == 0 || ksize_ < 1) throw std::runtime_error("paste: ksize must be odd");
   executor_ = executorFromEnv();
   if (const char* v = std::getenv("LE_PASTE_KSIZE")) {
     long k = std::strtol(v, nullptr, 10);
-    if (k > 2 && k % 2 == 1 && k <= ksize_) {
-      ksize_ = int(k);
-      padded_ = side + ksize_ - 1;
-    }
+    if (k > 2 && k % 2 == 1 && k <= ksize_) ksize_ = int(k);
   }
   // Mirror padding reaches ksize / 2 pixels past each edge; it needs that many pixels inside.
   if (ksize_ / 2 >= side) throw std::runtime_error("paste: ksize too large for the crop");
+  padded_ = side + ksize_ - 1;
   gaussian_ = paste::gaussianTaps(ksize_, u.sigma);
   lanczos_ = paste::lanczos8Taps();
   bilinear_ = paste::bilinearTaps();
@@ -135,7 +140,6 @@ void Paste::fillPlanes(const float* crop, float scale) {
 }
 
 void Paste::unsharpPlane(std::vector<float>& plane) {
-  if (side_ > paste::kMaxSide) throw std::runtime_error("paste: side > 1024");
   const int side = side_, padded = padded_, ksize = ksize_, r = ksize / 2;
   const size_t width = size_t(side);
   const float* kernel = gaussian_.data();

@@ -21,17 +21,22 @@ class Paste {
  public:
   enum Executor { kLanczos8 = 0, kBicubic = 1, kBilinear = 2 };
 
+  // The largest crop side: the unsharp pass keeps one row of blur on the stack.
+  static constexpr int kMaxSide = paste::kMaxSide;
+  // Throws "paste: side > 1024: ..." for a side the compositor cannot paste.
+  static void requireSide(int side);
+
   // mask: side x side bytes, 0 keeps the frame, 255 takes the crop. Reads LE_PASTE_FAST (executor)
-  // and LE_PASTE_KSIZE (a narrower odd kernel). Throws "paste: mask size" / "paste: ksize must be
-  // odd" / "paste: ksize too large for the crop".
+  // and LE_PASTE_KSIZE (a narrower odd kernel). Throws the requireSide refusal, "paste: mask size"
+  // / "paste: ksize must be odd" / "paste: ksize too large for the crop".
   Paste(std::vector<uint8_t> mask, int side, const Unsharp& u);
   Paste(const Paste&) = delete;
   Paste& operator=(const Paste&) = delete;
 
   // Pastes one crop (three planes R, G, B of side x side floats, multiplied by scale) into frame
   // (width x height RGB24) through M, the 2x3 map from crop pixel to frame pixel. A singular or
-  // non-finite M, or a box outside the frame, leaves the frame untouched. Throws
-  // "paste: side > 1024" before writing any frame byte. One call at a time per object.
+  // non-finite M, or a box outside the frame, leaves the frame untouched. One call at a time
+  // per object.
   void composite(const float* crop, float scale, const float* M, uint8_t* frame, int width, int height);
 
   // The steps of composite, exposed for tests and benchmarks.

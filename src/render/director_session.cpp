@@ -1,5 +1,7 @@
 // Opening the director's ONNX Runtime session: session options, custom-op domains, the load-time
 // graph rewrites and the environment variables that gate them.
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -21,8 +23,18 @@ bool envBeginsWith(const char* name, char first) {
   return value && value[0] == first;
 }
 
+// A directory (or device) of the model's name opens as a stream whose size is nonsense; only a
+// regular file is a model.
+void requireRegularFile(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+    throw std::runtime_error("Renderer: " + path + " is not a regular file" +
+                             (S_ISDIR(st.st_mode) ? " (a directory)" : "") + ", so it holds no model");
+}
+
 // The whole model file, or false when it cannot be opened or read.
 bool tryReadModel(const std::string& path, GsBytes& bytes, bool& opened) {
+  requireRegularFile(path);
   std::ifstream in(path, std::ios::binary | std::ios::ate);
   opened = bool(in);
   if (!in) return false;

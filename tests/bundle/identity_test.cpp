@@ -107,13 +107,18 @@ TEST(Identity, MembersOfTheWrongSizeAreRefused) {
   TempDir dir;
   MiniBundle().write(dir.path());
   writeFile(dir / "pooled64.f16", std::string(2 * 131072 + 1, '\0'));
-  EXPECT_EQ(identityError(dir.path()), "size mismatch " + (dir / "pooled64.f16"));
+  EXPECT_EQ(identityError(dir.path()), "size mismatch " + (dir / "pooled64.f16") +
+                                         ": the file holds 262145 bytes, the manifest's NT 2 (x 131072 bytes) needs "
+                                         "262144");
   MiniBundle().write(dir.path());
   writeFile(dir / "M.f32", std::string(13 * 4, '\0'));
-  EXPECT_EQ(identityError(dir.path()), "size mismatch " + (dir / "M.f32"));
+  EXPECT_EQ(identityError(dir.path()), "size mismatch " + (dir / "M.f32") +
+                                         ": the file holds 52 bytes, the manifest's NT 2 (x 6 floats) needs 48");
   MiniBundle().write(dir.path());
   writeFile(dir / "P.f16", std::string(10, '\0'));
-  EXPECT_EQ(identityError(dir.path()), "size mismatch " + (dir / "P.f16"));
+  EXPECT_EQ(identityError(dir.path()), "size mismatch " + (dir / "P.f16") +
+                                         ": the file holds 10 bytes, the manifest's NT 2 x crop 4 (x crop x 3 halves) "
+                                         "needs 192");
   std::remove((dir / "M.f32").c_str());
   MiniBundle().write(dir.path());
   std::remove((dir / "pooled64.f16").c_str());
@@ -137,7 +142,8 @@ TEST(Drive, ReadsTablesUnderEitherNameAndChecksSourceIndices) {
   EXPECT_EQ(driveError(dir.path()), "drive: si out of range");
   writeFile(dir / "drive/si.i32", bytesOf(std::vector<int32_t>{0, 1}));
   writeFile(dir / "drive/xs.f32", std::string(2 * 63 * 4 + 4, '\0'));
-  EXPECT_EQ(driveError(dir.path()), "size mismatch " + (dir / "drive/xs.f32"));
+  EXPECT_EQ(driveError(dir.path()), "size mismatch " + (dir / "drive/xs.f32") +
+                                      ": the file holds 508 bytes, the manifest's frames 2 (x 63 floats) needs 504");
 
   TempDir desc;
   b.write(desc.path());
@@ -156,5 +162,32 @@ TEST(Drive, ZeroFramesNeedsEmptyTables) {
   b.write(dir.path());
   EXPECT_EQ(le::loadDrive(le::loadManifest(dir.path())).si.size(), 0u);
   writeFile(dir / "drive/si.i32", "1234");
-  EXPECT_EQ(driveError(dir.path()), "size mismatch " + (dir / "drive/si.i32"));
+  EXPECT_EQ(driveError(dir.path()), "size mismatch " + (dir / "drive/si.i32") +
+                                      ": the file holds 4 bytes, the manifest's frames 0 (x 1 int32) needs 0");
+}
+
+// Declared counts are compared with the members' sizes before anything is allocated for them, so a
+// few bytes of manifest cannot make the loader reserve gigabytes.
+TEST(Drive, HugeDeclaredFramesAreRefusedBeforeAllocating) {
+  TempDir dir;
+  MiniBundle b;
+  b.write(dir.path());
+  b.frames = 2000000000;
+  writeFile(dir / "manifest.json", b.manifest());
+  EXPECT_EQ(driveError(dir.path()), "size mismatch " + (dir / "drive/xs.f32") +
+                                      ": the file holds 504 bytes, the manifest's frames 2000000000 (x 63 floats) "
+                                      "needs 504000000000");
+}
+
+TEST(Identity, HugeDeclaredFrameCountIsRefusedBeforeAllocating) {
+  TempDir dir;
+  MiniBundle b;
+  b.write(dir.path());
+  std::remove((dir / "pooled64.f16").c_str());
+  writeFile(dir / "pooled64.f16", "");
+  b.NT = 2000000000;
+  writeFile(dir / "manifest.json", b.manifest());
+  EXPECT_EQ(identityError(dir.path()), "size mismatch " + (dir / "pooled64.f16") +
+                                         ": the file holds 0 bytes, the manifest's NT 2000000000 (x 131072 bytes) "
+                                         "needs 262144000000000");
 }

@@ -4,10 +4,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <sys/wait.h>
+
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "bundle/bundle_path.h"
 #include "bundle/imx_container.h"
@@ -101,16 +106,107 @@ TEST_F(Unwrap, UnchangedContainerUnwrapsOnceAndAChangedOneAgain) {
   EXPECT_FALSE(le::pathExists(r.root + "/manifest.json"));
 }
 
-TEST_F(Unwrap, MarkerWithTrailingNewlineMatchesAndAMissingMarkerUnwrapsAgain) {
+TEST_F(Unwrap, MarkerWithTrailingNewlineMatchesAndAStaleOneIsReplaced) {
   ASSERT_EQ(resolve(dir / "id01.imx").unwraps, 1);
   writeFile(dir / "id01.lebundle.imx_unwrapped", le::imxUnwrapStamp(dir / "id01.imx") + "\n");
   EXPECT_EQ(resolve(dir / "id01.imx").unwraps, 0);
-  // An interrupted unwrap leaves members behind but no marker.
-  std::remove((dir / "id01.lebundle.imx_unwrapped").c_str());
-  writeFile(dir / "id01.lebundle/M.f32", "half-written");
+  // A marker of ours with another container's stamp: the tree is ours and is made again.
+  writeFile(dir / "id01.lebundle.imx_unwrapped", "imx-unwrapped.v2 id01.imx 1 2 3");
+  writeFile(dir / "id01.lebundle/M.f32", "stale");
   Resolved r = resolve(dir / "id01.imx");
   EXPECT_EQ(r.unwraps, 1);
   EXPECT_EQ(readFile(r.root + "/M.f32"), kMembers[2].payload);
+}
+
+// The names in the container's directory, sorted.
+std::vector<std::string> listing(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+const std::vector<std::string> kUnwrappedListing = {"id01.imx", "id01.lebundle", "id01.lebundle.imx_unwrapped"};
+
+// A directory of the destination's name that the library did not make holds someone's files: it
+// is refused, whichever handle reaches the container, and nothing in it is touched.
+class ForeignDestination : public testing::TestWithParam<const char*> {};
+
+TEST_P(ForeignDestination, IsRefusedAndKeptIntact) {
+  TempDir dir;
+  writeFile(dir / "id01.imx", imxBytes(kMembers));
+  writeFile(dir / "id01.lebundle/notes.txt", "mine");
+  Resolved r = resolve(dir / GetParam());
+  EXPECT_EQ(r.rc, -1);
+  EXPECT_EQ(r.error, "le_bundle_resolve_handle: " + (dir / "id01.imx") + ": refusing to unwrap into " +
+                         (dir / "id01.lebundle") +
+                         ": it exists and was not made by unwrapping a container (no unwrap marker " +
+                         (dir / "id01.lebundle.imx_unwrapped") +
+                         "), so it may hold files of its own. Move it away, or set LE_IMX_UNWRAP_ROOT to unwrap "
+                         "somewhere else.");
+  EXPECT_EQ(readFile(dir / "id01.lebundle/notes.txt"), "mine");
+  EXPECT_EQ(listing(dir / "id01.lebundle"), std::vector<std::string>{"notes.txt"});
+  EXPECT_EQ(listing(dir.path()), (std::vector<std::string>{"id01.imx", "id01.lebundle"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Handles, ForeignDestination, testing::Values("id01.imx", "id01"),
+                         [](const testing::TestParamInfo<const char*>& info) {
+                           return std::string(info.param) == "id01" ? "Extensionless" : "Container";
+                         });
+
+TEST_F(Unwrap, ForeignFileOfTheDestinationNameIsRefusedToo) {
+  writeFile(dir / "id01.lebundle", "a file");
+  EXPECT_EQ(resolve(dir / "id01.imx").rc, -1);
+  EXPECT_EQ(readFile(dir / "id01.lebundle"), "a file");
+}
+
+TEST_F(Unwrap, ForeignDirectoryHandedAsTheHandleIsItsOwnRoot) {
+  writeFile(dir / "id01.lebundle/notes.txt", "mine");
+  Resolved r = resolve(dir / "id01.lebundle");
+  EXPECT_EQ(r.rc, 1);
+  EXPECT_EQ(r.root, dir / "id01.lebundle");
+  EXPECT_EQ(r.unwraps, 0);
+}
+
+// The pid of a process that has ended.
+pid_t endedPid() {
+  pid_t pid = fork();
+  if (pid == 0) _exit(0);
+  waitpid(pid, nullptr, 0);
+  return pid;
+}
+
+TEST_F(Unwrap, InterruptedUnwrapsLeaveTemporariesThatTheNextOpenClears) {
+  const std::string ended = dir / ("id01.lebundle.unwrapping-" + std::to_string(endedPid()));
+  const std::string ours = dir / ("id01.lebundle.unwrapping-" + std::to_string(getpid()) + "-replaced");
+  const std::string alive = dir / "id01.lebundle.unwrapping-1";  // init runs: its unwrap is not ours to end
+  // Only names exactly of the temporaries' form are ours.
+  const std::string lookalike = dir / ("id01.lebundle.unwrapping-" + std::to_string(endedPid()) + "-mine");
+  for (const std::string& t : {ended, ours, alive, lookalike}) writeFile(t + "/M.f32", "half-written");
+  Resolved r = resolve(dir / "id01.imx");
+  ASSERT_EQ(r.rc, 1) << r.error;
+  EXPECT_EQ(readFile(r.root + "/M.f32"), kMembers[2].payload);
+  EXPECT_EQ(listing(dir.path()), (std::vector<std::string>{"id01.imx", "id01.lebundle", "id01.lebundle.imx_unwrapped",
+                                                           "id01.lebundle.unwrapping-1", le::baseName(lookalike)}));
+}
+
+TEST_F(Unwrap, FailedUnwrapKeepsThePreviousTreeAndLeavesNoTemporary) {
+  ASSERT_EQ(resolve(dir / "id01.imx").rc, 1);
+  const std::string broken = imxBytes({{"M.f32", "new"}, {"P.f16", "0123456789"}});
+  writeFile(dir / "next.imx", broken.substr(0, broken.size() - 4));  // a payload cut short
+  ASSERT_EQ(std::rename((dir / "next.imx").c_str(), (dir / "id01.imx").c_str()), 0);
+  EXPECT_EQ(resolve(dir / "id01.imx").rc, -1);
+  EXPECT_EQ(listing(dir.path()), kUnwrappedListing);
+  EXPECT_EQ(readFile(dir / "id01.lebundle/M.f32"), kMembers[2].payload);
+}
+
+TEST_F(Unwrap, ReplacingAnUnwrapLeavesOnlyTheNewTree) {
+  ASSERT_EQ(resolve(dir / "id01.imx").rc, 1);
+  setMtime(dir / "id01.imx", 1000000);
+  Resolved r = resolve(dir / "id01.imx");
+  EXPECT_EQ(r.unwraps, 1);
+  EXPECT_EQ(listing(dir.path()), kUnwrappedListing);
+  EXPECT_EQ(readFile(dir / "id01.lebundle.imx_unwrapped"), le::imxUnwrapStamp(dir / "id01.imx"));
 }
 
 TEST_F(Unwrap, UnwrappedDirectoryHandedBackResolvesToItself) {
@@ -185,12 +281,46 @@ TEST(TruncatedContainer, EveryCutNamesTheFieldItStopsIn) {
   }
 }
 
+// A handle that is a file, or whose ".imx" sibling is one, meant a container: a file that is
+// not one is refused with what is wrong with its header, naming the file.
+struct NotAContainer {
+  const char* name;
+  std::string bytes;
+  const char* handle;  // relative to the directory holding the file "x.imx"
+  const char* why;
+};
+
+class HeaderRefused : public testing::TestWithParam<NotAContainer> {};
+
+TEST_P(HeaderRefused, NamesTheFileAndTheReason) {
+  TempDir dir;
+  writeFile(dir / "x.imx", GetParam().bytes);
+  Resolved r = resolve(dir / GetParam().handle);
+  EXPECT_EQ(r.rc, -1);
+  EXPECT_EQ(r.error, "le_bundle_resolve_handle: " + (dir / "x.imx") + ": " + GetParam().why);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(le_create((dir / GetParam().handle).c_str(), "b1", 1, nullptr), nullptr);
+  testing::internal::GetCapturedStderr();
+  EXPECT_EQ(std::string(le_last_error()), "le_create: " + (dir / "x.imx") + ": " + GetParam().why);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, HeaderRefused,
+    testing::Values(NotAContainer{"Garbage", "this is no container at all", "x.imx", "not an IMX\\0 container"},
+                    NotAContainer{"Short", "IMX", "x.imx", "not an IMX\\0 container"},
+                    NotAContainer{"Version3", imxBytes({{"M.f32", "x"}}, 3), "x.imx",
+                                  "unsupported IMX container version 3"},
+                    NotAContainer{"Version3BySibling", imxBytes({{"M.f32", "x"}}, 3), "x",
+                                  "unsupported IMX container version 3"}),
+    [](const testing::TestParamInfo<NotAContainer>& info) { return std::string(info.param.name); });
+
 TEST(TruncatedContainer, HeadersThatAreNotImxV2) {
   TempDir dir;
   writeFile(dir / "v1.imx", imxBytes({{"M.f32", "x"}}, 1));
-  // Not a v2 file by its header, so the handle is not treated as a container at all...
-  EXPECT_EQ(resolve(dir / "v1.imx").root, dir / "v1.imx");
-  // ...but a stale unwrap of it is refused by the reader itself.
+  // Not a v2 file by its header, so the handle is refused rather than unwrapped...
+  EXPECT_EQ(resolve(dir / "v1.imx").error,
+            "le_bundle_resolve_handle: " + (dir / "v1.imx") + ": unsupported IMX container version 1");
+  // ...and the reader itself refuses it too.
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen((dir / "v1.imx").c_str(), "rb"), &std::fclose);
   try {
     le::imx::readToc(f.get(), "v1.imx");

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <string>
 
@@ -182,4 +183,55 @@ TEST(Manifest, LipTemplateAndModelPath) {
   m = le::loadManifest(root);
   EXPECT_EQ(m.lipTemplateJson, "{\"lip\": 1}");
   EXPECT_EQ(m.modelPath("b4"), root + "/render_model.batch4.onnx");
+}
+
+// JSON holds no infinities or NaNs, but the scanner reads them: every numeric key refuses them at
+// load, naming the key, instead of handing them to sizes and blend weights.
+struct BadNumber {
+  const char* key;
+  const char* value;
+  const char* error;
+};
+
+class NonFiniteNumber : public testing::TestWithParam<BadNumber> {};
+
+TEST_P(NonFiniteNumber, IsRefusedNamingItsKey) {
+  const std::string from = std::string("\"") + GetParam().key + "\": ";
+  std::string text = withStamp();
+  const size_t at = text.find(from);
+  ASSERT_NE(at, std::string::npos);
+  const size_t end = text.find_first_of(",}", at);
+  text.replace(at + from.size(), end - at - from.size(), GetParam().value);
+  EXPECT_EQ(loadError(text), GetParam().error);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Keys, NonFiniteNumber,
+    testing::Values(BadNumber{"amount", "inf", "manifest: amount is not a finite number"},
+                    BadNumber{"amount", "-Infinity", "manifest: amount is not a finite number"},
+                    BadNumber{"amount", "1e39", "manifest: amount out of range"},
+                    BadNumber{"sigma", "nan", "manifest: sigma is not a finite number"},
+                    BadNumber{"NT", "inf", "manifest: NT is not a finite number"},
+                    BadNumber{"W", "nan", "manifest: W is not a finite number"},
+                    BadNumber{"crop", "-inf", "manifest: crop is not a finite number"},
+                    BadNumber{"ksize", "inf", "manifest: ksize is not a finite number"},
+                    BadNumber{"frames", "nan", "manifest: frames is not a finite number"},
+                    BadNumber{"M_src_w", "inf", "manifest: M_src_w is not a finite number"}),
+    [](const testing::TestParamInfo<BadNumber>& info) {
+      std::string name = std::string(info.param.key) + "_" + info.param.value;
+      for (char& c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+      return name;
+    });
+
+// Sides past any video this library plays are refused before anything is sized by them.
+TEST(Manifest, ImageSidesHaveALimit) {
+  for (const char* key : {"W", "H", "crop"}) {
+    std::string text = withStamp();
+    const std::string from = std::string("\"") + key + "\": ";
+    const size_t at = text.find(from) + from.size();
+    text.replace(at, text.find_first_of(",}", at) - at, "16385");
+    EXPECT_EQ(loadError(text), std::string("manifest: ") + key +
+                                   " 16385 is larger than 16384, the largest image side a bundle may declare");
+  }
 }

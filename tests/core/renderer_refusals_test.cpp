@@ -137,7 +137,21 @@ INSTANTIATE_TEST_SUITE_P(
                     },
                     [](const std::string&) { return kNoPriorText; }},
         RefusalCase{"MissingModel", "test", "nope", nullptr, nullptr, nullptr,
-                    [](const std::string& root) { return "Renderer: cannot open " + root + "/model_nope.onnx"; }}),
+                    [](const std::string& root) { return "Renderer: cannot open " + root + "/model_nope.onnx"; }},
+        RefusalCase{"ModelIsADirectory", "test", "b1", nullptr, nullptr,
+                    [](const std::string& root) {
+                      removeFile(root + "/model_b1.onnx");
+                      std::filesystem::create_directory(root + "/model_b1.onnx");
+                    },
+                    [](const std::string& root) {
+                      return "Renderer: " + root + "/model_b1.onnx is not a regular file (a directory), so it holds "
+                             "no model";
+                    }},
+        RefusalCase{"ModelKeyLeavesTheBundle", "test", "/../../../etc/passwd", nullptr, nullptr, nullptr,
+                    [](const std::string&) {
+                      return std::string("bundle: refusing member 'model_/../../../etc/passwd.onnx': a '..' "
+                                         "component would leave the bundle root");
+                    }}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Variants the renderer serves: each renders its first crop.

@@ -174,13 +174,20 @@ const Damage kDamages[] = {
      [](const std::string&) { return std::string("le_create: paste: ksize must be odd"); }},
     {"SiOutOfRange", [](const std::string& b) { writeFile(b + "/drive/si.i32", std::string(8 * 4, '\x7f')); },
      [](const std::string&) { return std::string("le_create: drive: si out of range"); }},
-    {"LongDriveTable",
-     [](const std::string& b) { writeFile(b + "/drive/xd.f32", std::string(8 * LE_HOST_KP_FLOATS * 4 + 4, 0)); },
-     [](const std::string& b) { return "le_create: size mismatch " + b + "/drive/xd.f32"; }},
+    {"LongDriveTable", [](const std::string& b) { writeFile(b + "/drive/xd.f32", std::string(8 * LE_HOST_KP_FLOATS * 4 + 4, 0)); },
+     [](const std::string& b) {
+       return "le_create: size mismatch " + b +
+              "/drive/xd.f32: the file holds 2020 bytes, the manifest's frames 8 (x 63 floats) needs 2016";
+     }},
     {"LongPooled", [](const std::string& b) { writeFile(b + "/pooled64.f16", std::string(12 * 131072 + 1, 0)); },
-     [](const std::string& b) { return "le_create: size mismatch " + b + "/pooled64.f16"; }},
+     [](const std::string& b) {
+       return "le_create: size mismatch " + b +
+              "/pooled64.f16: the file holds 1572865 bytes, the manifest's NT 12 (x 131072 bytes) needs 1572864";
+     }},
     {"ShortM", [](const std::string& b) { writeFile(b + "/M.f32", std::string(12 * 6 * 4 - 4, 0)); },
-     [](const std::string& b) { return "le_create: size mismatch " + b + "/M.f32"; }},
+     [](const std::string& b) {
+       return "le_create: size mismatch " + b + "/M.f32: the file holds 284 bytes, the manifest's NT 12 (x 6 floats) needs 288";
+     }},
     {"MissingHevcPrior",
      [](const std::string& b) {
        std::filesystem::remove(b + "/P.f16");
@@ -209,6 +216,76 @@ const Damage kDamages[] = {
        return "le_create: le_driver: " + b + "/target_frames.mp4 is 128x120, the manifest says 160x120 " + kDash +
               " refusing to rescale the driver";
      }},
+    // A tiny manifest declaring huge counts is refused by comparing them with the members' sizes,
+    // before anything is allocated for them.
+    {"HugeFrames", [](const std::string& b) { setManifestKey(b, "\"frames\": 8", "\"frames\": 40000000"); },
+     [](const std::string& b) {
+       return "le_create: size mismatch " + b +
+              "/drive/xs.f32: the file holds 2016 bytes, the manifest's frames 40000000 (x 63 floats) needs 10080000000";
+     }},
+    {"HugeNT", [](const std::string& b) { setManifestKey(b, "\"NT\": 12", "\"NT\": 2000000000"); },
+     [](const std::string& b) {
+       return "le_create: size mismatch " + b +
+              "/pooled64.f16: the file holds 1572864 bytes, the manifest's NT 2000000000 (x 131072 bytes) needs "
+              "262144000000000";
+     }},
+    {"HugeW", [](const std::string& b) { setManifestKey(b, "\"W\": 160", "\"W\": 2000000000"); },
+     [](const std::string&) {
+       return std::string("le_create: manifest: W 2000000000 is larger than 16384, the largest image side a bundle "
+                          "may declare");
+     }},
+    {"WOfNoDriverFrame", [](const std::string& b) { setManifestKey(b, "\"W\": 160", "\"W\": 16000"); },
+     [](const std::string& b) {
+       return "le_create: le_driver: " + b + "/target_frames/frame_000000.jpg is 160x120, the manifest says 16000x120 " +
+              kDash + " refusing";
+     }},
+    // Numbers JSON cannot hold, which the scanner would still read.
+    {"InfiniteAmount", [](const std::string& b) { setManifestKey(b, "\"amount\": 1.3", "\"amount\": inf"); },
+     [](const std::string&) { return std::string("le_create: manifest: amount is not a finite number"); }},
+    {"NanSigma", [](const std::string& b) { setManifestKey(b, "\"sigma\": 2.0", "\"sigma\": nan"); },
+     [](const std::string&) { return std::string("le_create: manifest: sigma is not a finite number"); }},
+    // Member names from the manifest stay inside the bundle.
+    {"DriverDirectoryLeavesTheBundle",
+     [](const std::string& b) { setManifestKey(b, "\"agent\"", "\"target_frames\": \"../../etc\", \"agent\""); },
+     [](const std::string&) {
+       return std::string("le_create: bundle: refusing member '../../etc': a '..' component would leave the bundle "
+                          "root");
+     }},
+    {"DriverMovieIsADevice",
+     [](const std::string& b) { setManifestKey(b, "\"agent\"", "\"target_frames_mp4\": \"/dev/zero\", \"agent\""); },
+     [](const std::string&) {
+       return std::string("le_create: bundle: refusing member '/dev/zero': a member name is a path relative to the "
+                          "bundle root, not an absolute one");
+     }},
+    {"PriorMovieLeavesTheBundle",
+     [](const std::string& b) {
+       std::filesystem::remove(b + "/P.f16");
+       setManifestKey(b, "\"agent\"", "\"P_hevc\": \"../../../etc/passwd\", \"agent\"");
+     },
+     [](const std::string&) {
+       return std::string("le_create: bundle: refusing member '../../../etc/passwd': a '..' component would leave "
+                          "the bundle root");
+     }},
+    {"MaskIsALinkOut",
+     [](const std::string& b) {
+       std::filesystem::remove(b + "/mask_512.u8");
+       std::filesystem::create_symlink("/dev/zero", b + "/mask_512.u8");
+     },
+     [](const std::string& b) {
+       return "le_create: bundle: refusing member 'mask_512.u8': it resolves to /dev/zero, outside the bundle directory " +
+              std::filesystem::canonical(b).string() + " (a link leaves the bundle)";
+     }},
+    {"DriverFrameIsALinkOut",
+     [](const std::string& b) {
+       const std::string frame = b + "/target_frames/frame_000000.jpg";
+       std::filesystem::rename(frame, b + "/../frame_000000.jpg");
+       std::filesystem::create_symlink("../../frame_000000.jpg", frame);
+     },
+     [](const std::string& b) {
+       return "le_create: bundle: refusing member 'target_frames/frame_000000.jpg': it resolves to " +
+              std::filesystem::canonical(b + "/../frame_000000.jpg").string() + ", outside the bundle directory " +
+              std::filesystem::canonical(b).string() + " (a link leaves the bundle)";
+     }},
     {"ZeroStamp", [](const std::string& b) { setManifestKey(b, "\"M_src_w\": 160", "\"M_src_w\": 0"); },
      [](const std::string&) {
        return std::string("le_create: manifest: bad paste-space stamp (M_src_w/M_src_h must be > 0)");
@@ -226,6 +303,19 @@ TEST_P(SessionRefuses, DamagedBundleWithItsExactText) {
 
 INSTANTIATE_TEST_SUITE_P(Damages, SessionRefuses, testing::ValuesIn(kDamages),
                          [](const testing::TestParamInfo<Damage>& info) { return std::string(info.param.name); });
+
+// The compositor pastes crops of at most 1024 pixels a side; a bundle declaring more is refused
+// when the session opens, not at every paste. A bundle without a raw prior carries no member sized
+// by the crop but the mask, so only the compositor can refuse it.
+TEST(Session, CropOverTheCompositorsLimitIsRefusedAtCreate) {
+  TempDir dir;
+  const std::string bundle = copyOf("test-featsynth", dir);
+  std::filesystem::remove(bundle + "/P.f16");
+  setManifestKey(bundle, "\"crop\": 64", "\"crop\": 2048");
+  writeFile(bundle + "/mask_512.u8", std::string(2048 * 2048, '\xff'));
+  EXPECT_EQ(createError(bundle),
+            "le_create: paste: side > 1024: a face crop of 2048 pixels is larger than the compositor pastes");
+}
 
 TEST(Session, MaskLongerThanCropSquaredIsRead) {
   TempDir dir;
@@ -280,4 +370,35 @@ TEST(Prior, RowsOfAPlayedPrior) {
 
   EXPECT_EQ(le_prior_open(fixture("test-no-prior").c_str(), 2, 2), nullptr);
   EXPECT_EQ(std::string(le_last_error()).rfind("le_prior_open: ", 0), 0u);
+}
+
+// A bundle whose prior is the raw member P.f16 serves its rows from it: the row of frame t is the
+// t-th block of the member, exactly as a session maps it.
+TEST(Prior, RowsOfARawPriorAreTheBlocksOfPf16) {
+  le_prior* prior = le_prior_open(fixture("test").c_str(), 2, 2);
+  ASSERT_NE(prior, nullptr) << le_last_error();
+  EXPECT_STREQ(le_prior_backend(prior), "mmap P.f16");
+  const size_t bytes = le_prior_row_bytes(prior);
+  ASSERT_EQ(bytes, 64u * 64u * 3u * 2u);
+  const std::string raw = le::test::readFile(fixture("test") + "/P.f16");
+  std::vector<uint8_t> row(bytes);
+  for (int t : {0, 5, 11}) {
+    ASSERT_EQ(le_prior_row(prior, t, row.data(), bytes), 1) << le_last_error();
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(row.data()), bytes), raw.substr(size_t(t) * bytes, bytes)) << t;
+  }
+  EXPECT_EQ(le_prior_row(prior, 12, row.data(), bytes), 0);
+  EXPECT_STREQ(le_last_error(), "le_prior_row: prior: frame 12 outside [0,12)");
+  EXPECT_EQ(le_prior_row(prior, -1, row.data(), bytes), 0);
+  EXPECT_STREQ(le_last_error(), "le_prior_row: prior: frame -1 outside [0,12)");
+  le_prior_close(prior);
+}
+
+TEST(Prior, ABundleWithoutAPriorIsRefusedTruthfully) {
+  TempDir dir;
+  const std::string bundle = copyOf("test-featsynth", dir);
+  std::filesystem::remove(bundle + "/P.f16");
+  EXPECT_EQ(le_prior_open(bundle.c_str(), 2, 2), nullptr);
+  EXPECT_EQ(std::string(le_last_error()),
+            "le_prior_open: this bundle carries neither a raw P.f16 nor P_hevc.mov (" + bundle + "/P_hevc.mov) " +
+                kDash + " there is no warp prior to play. REFUSING to create a session.");
 }

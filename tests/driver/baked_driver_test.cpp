@@ -146,7 +146,8 @@ INSTANTIATE_TEST_SUITE_P(
                          "/target_frames.mp4 carries 10 frames, the manifest says NT=12 — "
                          "member/manifest mismatch, refusing";
                 }},
-        Refusal{"test-wrong-size-driver", nullptr, false, true,
+        // The first frame's header is read when the cursor opens, before its ring is sized.
+        Refusal{"test-wrong-size-driver", nullptr, false, false,
                 [](const std::string& root) {
                   return "le_driver: " + root +
                          "/target_frames/frame_000000.jpg is 128x120, the manifest says 160x120 "

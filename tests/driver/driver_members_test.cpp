@@ -45,8 +45,9 @@ class Bundle {
     }
     return *this;
   }
+  // A copy, not a link: a member linked out of the bundle is refused.
   Bundle& member(const std::string& from, const std::string& name) {
-    fs::create_symlink(from, root_ + "/" + name);
+    fs::copy_file(from, root_ + "/" + name);
     return *this;
   }
   Bundle& movie(const std::string& name = "target_frames.mp4") {
