@@ -215,8 +215,8 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         CheckRefusal{"DirectorThatIsNotAModel", "b1",
                      [](const std::string& b) { writeFile(b + "/model_b1.onnx", "not a model"); },
-                     "le_render_kp_crop: "},
-        CheckRefusal{"ModelKeyWithoutAMember", "b9", [](const std::string&) {}, "le_render_kp_crop: "},
+                     "le_render_drive_rgba: "},
+        CheckRefusal{"ModelKeyWithoutAMember", "b9", [](const std::string&) {}, "le_render_drive_rgba: "},
         CheckRefusal{"SessionThatCannotOpen", "b1",
                      [](const std::string& b) { std::filesystem::remove(b + "/M.f32"); }, "le_create: "}),
     [](const testing::TestParamInfo<CheckRefusal>& info) { return std::string(info.param.name); });
@@ -225,6 +225,8 @@ TEST(LeInfoCheck, UsageErrorsExitTwo) {
   EXPECT_EQ(runTool("le-info --check").status, 2);
   EXPECT_EQ(runTool("le-info --bogus x").status, 2);
   EXPECT_EQ(runTool("le-info a b").status, 2);
+}
+
 // The last line of a tool's standard error: its own message after the library's log lines.
 std::string lastLine(const std::string& text) {
   const size_t end = text.empty() ? 0 : text.size() - 1;
