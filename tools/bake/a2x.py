@@ -21,6 +21,7 @@ two networks a2x_enc_stream.onnx and a2x_dec.onnx.
 import json
 
 import numpy as np
+from onnx import numpy_helper
 
 import keypoints
 import speech
@@ -192,3 +193,19 @@ def decoder(sizes, w):
     g.op("Mul", [centred, g.const("/dec/inv_std", 1.0 / std)], "m")
     inputs = [tensor("ctx_t", [1, h]), tensor("prev", [1, KP]), tensor("h", [1, 1, h])]
     return g.model("a2x_decoder", inputs, [tensor("m", [1, KP]), tensor("h_out", [1, 1, h])])
+
+
+def weights_of(encoder_model, decoder_model):
+    """The weights held by a baked encoder and decoder, keyed as a2x_weights keys them."""
+    inits = {t.name: numpy_helper.to_array(t)
+             for m in (encoder_model, decoder_model) for t in m.graph.initializer}
+    w = {"w_in": inits["/in/w"], "b_in": inits["/in/b"], "w_c": inits["/dec/wc"],
+         "b_c": inits["/dec/bc"], "w_n": inits["/dec/wn"], "w_wn": inits.get("/wn/w")}
+    layer = 0
+    while "/l%d/attn/wq" % layer in inits:
+        for k in ("q", "k", "v", "o"):
+            w["l%d_w%s" % (layer, k)] = inits["/l%d/attn/w%s" % (layer, k)]
+        for k in ("w1", "b1", "w2"):
+            w["l%d_%s" % (layer, k)] = inits["/l%d/ffn/%s" % (layer, k)]
+        layer += 1
+    return w

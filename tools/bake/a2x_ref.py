@@ -22,7 +22,8 @@ def _softmax(x):
 
 
 def encode(sizes, w, feat, pos_window, attn):
-    """feat [L, 12, 768], pos_window [L, h], attn [L, L] -> (output [L, h], wn [L])."""
+    """feat [L, 12, 768], pos_window [L, h], attn [L, L] -> (output [L, h], wn [L]; zeros when
+    the encoder has no wn output)."""
     h, heads = sizes["h"], sizes["heads"]
     dh = h // heads
     x = feat.mean(axis=1) @ w["w_in"] + w["b_in"] + pos_window
@@ -34,8 +35,9 @@ def encode(sizes, w, feat, pos_window, attn):
         x = x + (a @ v).transpose(1, 0, 2).reshape(len(x), h) @ w["l%d_wo" % i]
         y = _layer_norm(x)
         x = x + np.maximum(y @ w["l%d_w1" % i] + w["l%d_b1" % i], 0.0) @ w["l%d_w2" % i]
-    wn = 1.0 / (1.0 + np.exp(-(x @ w["w_wn"])))
-    return x, wn
+    if w.get("w_wn") is None:
+        return x, np.zeros(len(x))
+    return x, 1.0 / (1.0 + np.exp(-(x @ w["w_wn"])))
 
 
 def decode(w, ctx, prev, hidden):

@@ -19,7 +19,7 @@ import os
 import shutil
 
 import numpy as np
-from onnx import TensorProto
+from onnx import TensorProto, numpy_helper
 
 import onnxgraph
 from onnxgraph import Graph, tensor
@@ -168,3 +168,10 @@ def bake(out, variant="", seed=1):
         onnxgraph.check(model)
         with open(os.path.join(out, name), "wb") as f:
             f.write(model.SerializeToString())
+
+
+def weights_of(model):
+    """The weights held by a baked trunk, head or 8 s encoder (those it has)."""
+    inits = {t.name: numpy_helper.to_array(t) for t in model.graph.initializer}
+    names = {"bank": "/trunk/bank", "a": "/head/a", "b": "/head/b", "bias": "/head/bias"}
+    return {k: inits[v] for k, v in names.items() if v in inits}

@@ -71,3 +71,38 @@ def utterance_features(w, audio):
         done = s + hi
         s += 100
     return out.astype(np.float16).astype(np.float64)
+
+
+def trunk_position(block_start, k, window_end):
+    """Trunk step of frame k for a short window ending at sample window_end: the frame's place in
+    the 8 s window it would come from, shifted to the short window's start."""
+    b = 0 if k < speech.FRAMES_8S else 100 * (k // 100 - 1)
+    return (b * 640 - (window_end - speech.SAMPLES_WIN)) / speech.HOP + (k - b) * 1598.0 / 199.0
+
+
+def short_window_features(w, audio, right=12, block=8):
+    """Features of a whole utterance from 2 s trunk windows, one per block of 8 frames ending
+    right frames after the block, rounded to f16 as the trunk's output and the features are:
+    [F rounded up to the block, 12, 768]."""
+    audio = np.asarray(audio, np.float64)
+    F = -(-len(audio) // 640)
+    blocks = -(-F // block)
+    out = np.zeros((blocks * block, speech.LAYERS, speech.CHANNELS))
+    for s in range(0, blocks * block, block):
+        end = (s + block + right) * 640
+        window = np.zeros(speech.SAMPLES_WIN)
+        lo = end - speech.SAMPLES_WIN
+        piece = audio[max(lo, 0):max(end, 0)]
+        window[max(-lo, 0):max(-lo, 0) + len(piece)] = piece
+        x = energies(w, normalise(window).astype(np.float32)).astype(np.float16).astype(np.float64)
+        rows = []
+        for k in range(s, s + block):
+            p = trunk_position(s, k, end)
+            i0 = int(np.floor(p))
+            if i0 < 0 or i0 >= x.shape[1]:
+                raise ValueError("w2v_win: trunk pos out of range")
+            i1, t = min(i0 + 1, x.shape[1] - 1), p - i0
+            rows.append(x[:, i0] * (1 - t) + x[:, i1] * t)
+        rows = np.asarray(rows).astype(np.float16).astype(np.float64)
+        out[s:s + block] = project(w, rows)
+    return out.astype(np.float16).astype(np.float64)
