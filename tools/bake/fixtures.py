@@ -6,16 +6,20 @@ DIR/<name> for every entry of FIXTURES, DIR/test-imx.imx when le-imx is given, D
 <name> reference cases of the runnable m4b directors, DIR/director-512 (the demo preset's two
 director graphs alone, for benchmarks), DIR/a2x-demo (the demo preset's audio-to-expression
 members and target keypoints alone), the speech encoder folders DIR/speech and DIR/speech-<variant>,
-the espeak-ng sentences in DIR/utterances, and DIR/.baked last, naming what was baked."""
+the espeak-ng sentences in DIR/utterances, DIR/a2x-ref (reference cases of the speech encoder and
+the a2x networks, a2x_cases.py), and DIR/.baked last, naming what was baked."""
 
 import argparse
 import os
 import sys
 import time
 
+import numpy as np
+
 sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.realpath(__file__)))
 
+import a2x_cases   # noqa: E402
 import bundle      # noqa: E402
 import director    # noqa: E402
 import presets     # noqa: E402
@@ -62,7 +66,8 @@ def main(argv):
     bundle.bake_motion(presets.make_config("demo"), os.path.join(args.out, "a2x-demo"))
     for variant in speech.VARIANTS:
         speech.bake(os.path.join(args.out, "speech-" + variant if variant else "speech"), variant)
-    utterances.write(os.path.join(args.out, "utterances"))
+    spoken = utterances.write(os.path.join(args.out, "utterances"))
+    a2x_cases.write(args.out, os.path.join(args.out, "a2x-ref"), spoken["fox"].astype(np.float64))
     for name in REFERENCED:
         reference.write(os.path.join(args.out, name), os.path.join(args.out, "director-ref", name))
     with open(stamp, "w") as f:
