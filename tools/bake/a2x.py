@@ -161,34 +161,40 @@ def encoder(sizes, w, width):
     return g.model("a2x_encoder", inputs, outputs)
 
 
+def _decoder_state(g, w, h):
+    """The new hidden state [1, h]: a leaky blend of the old one with sigmoid (channel 0, the
+    opening) or tanh (the rest) of the projected context."""
+    first = np.zeros(h)
+    first[0] = 1.0
+    gate = g.op("MatMul", ["ctx_t", g.const("/dec/wc", w["w_c"])], "/dec/ctx_proj")
+    gate = g.op("Add", [gate, g.const("/dec/bc", w["b_c"])], "/dec/g")
+    sig = g.op("Mul", [g.op("Sigmoid", [gate], "/dec/sig"), g.const("/dec/first", first)],
+               "/dec/sig_first")
+    tanh = g.op("Mul", [g.op("Tanh", [gate], "/dec/tanh"), g.const("/dec/rest", 1.0 - first)],
+                "/dec/tanh_rest")
+    act = g.op("Add", [sig, tanh], "/dec/act")
+    leak = np.where(first > 0, LEAK_OPEN, LEAK_CONTEXT)
+    old = g.op("Reshape", ["h", g.i64("/dec/flat", [1, h])], "/dec/h_flat")
+    kept = g.op("Mul", [old, g.const("/dec/leak", leak)], "/dec/kept")
+    taken = g.op("Mul", [act, g.const("/dec/take", 1.0 - leak)], "/dec/taken")
+    return g.op("Add", [kept, taken], "/dec/h_new"), first
+
+
 def decoder(sizes, w):
     g = Graph()
     h = sizes["h"]
     mean, std = norm_stats()
     d = opening_direction()
-    first = np.zeros(h)
-    first[0] = 1.0
-    gate = g.op("Add", [g.op("MatMul", ["ctx_t", g.const("/dec/wc", w["w_c"])], "/dec/ctx_proj"),
-                        g.const("/dec/bc", w["b_c"])], "/dec/g")
-    act = g.op("Add", [g.op("Mul", [g.op("Sigmoid", [gate], "/dec/sig"), g.const("/dec/first", first)],
-                            "/dec/sig_first"),
-                       g.op("Mul", [g.op("Tanh", [gate], "/dec/tanh"),
-                                    g.const("/dec/rest", 1.0 - first)], "/dec/tanh_rest")], "/dec/act")
-    leak = np.where(first > 0, LEAK_OPEN, LEAK_CONTEXT)
-    old = g.op("Reshape", ["h", g.i64("/dec/flat", [1, h])], "/dec/h_flat")
-    new = g.op("Add", [g.op("Mul", [old, g.const("/dec/leak", leak)], "/dec/kept"),
-                       g.op("Mul", [act, g.const("/dec/take", 1.0 - leak)], "/dec/taken")], "/dec/h_new")
+    new, first = _decoder_state(g, w, h)
     g.op("Reshape", [new, g.i64("/dec/state", [1, 1, h])], "h_out")
     opening = g.op("MatMul", [new, g.const("/dec/pick_open", first[:, None])], "/dec/opening")
-    expr = g.op("Tanh", [g.op("MatMul", [new, g.const("/dec/wn", w["w_n"])], "/dec/expr_proj")],
-                "/dec/expr")
-    shape = g.op("Add", [g.const("/dec/open_dir", OPEN * d),
-                         g.op("Mul", [expr, g.const("/dec/drift", np.full(KP, DRIFT))], "/dec/drift_s")],
-                 "/dec/shape")
-    delta = g.op("Mul", [opening, shape], "/dec/spoken")
-    still = np.where(d == 0, HOLD * std, 0.0)
-    delta = g.op("Add", [delta, g.op("Mul", ["prev", g.const("/dec/hold", still)], "/dec/held")],
-                 "/dec/delta")
+    expr = g.op("MatMul", [new, g.const("/dec/wn", w["w_n"])], "/dec/expr_proj")
+    drift = g.op("Mul", [g.op("Tanh", [expr], "/dec/expr"), g.const("/dec/drift", np.full(KP, DRIFT))],
+                 "/dec/drift_s")
+    shape = g.op("Add", [g.const("/dec/open_dir", OPEN * d), drift], "/dec/shape")
+    spoken = g.op("Mul", [opening, shape], "/dec/spoken")
+    held = g.op("Mul", ["prev", g.const("/dec/hold", np.where(d == 0, HOLD * std, 0.0))], "/dec/held")
+    delta = g.op("Add", [spoken, held], "/dec/delta")
     centred = g.op("Sub", [delta, g.const("/dec/mean", mean)], "/dec/centred")
     g.op("Mul", [centred, g.const("/dec/inv_std", 1.0 / std)], "m")
     inputs = [tensor("ctx_t", [1, h]), tensor("prev", [1, KP]), tensor("h", [1, 1, h])]
