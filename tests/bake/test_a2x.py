@@ -121,7 +121,7 @@ class Contracts(unittest.TestCase):
 
     def test_demo_sizes_are_realistic(self):
         m = meta(os.path.join(bakeenv.FIXTURES, "a2x-demo"))
-        self.assertEqual((m["h"], m["layers"], m["window"], m["left"]), (256, 6, 2, 8))
+        self.assertEqual((m["h"], m["layers"], m["window"], m["left"]), (256, 6, 2, 4))
 
 
 class Encoder(unittest.TestCase):

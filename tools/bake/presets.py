@@ -8,7 +8,7 @@ PRESETS = {
     "test": dict(crop=64, W=160, H=120, NT=12, frames=8, scale=1.3, centre=(80.0, 52.0), fps=25,
                  a2x=dict(h=16, heads=2, layers=2, window=1, left=3, positions=48)),
     "demo": dict(crop=512, W=1280, H=720, NT=100, frames=100, scale=1.25, centre=(640.0, 330.0),
-                 fps=25, a2x=dict(h=256, heads=4, layers=6, window=2, left=8, positions=600)),
+                 fps=25, a2x=dict(h=256, heads=4, layers=6, window=2, left=4, positions=600)),
 }
 
 # Variant name -> one-line meaning (the README lists the same table).

@@ -26,9 +26,9 @@ from onnxgraph import Graph, tensor
 
 RATE = 16000
 BANDS = 640
-TAPS = 160
+TAPS = 400           # 25 ms analysis window
 HOP = 80
-POOL = 7
+POOL = 5            # energies averaged over 25 ms more: about one 40 ms frame
 EPS = 1e-3
 LAYERS, CHANNELS = 12, 768
 FRAMES_8S = 200

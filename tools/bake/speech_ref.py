@@ -8,11 +8,12 @@ import speech
 
 
 def normalise(window):
-    """Zero mean, unit variance over the whole window (zeros included)."""
+    """Zero mean, unit variance over the whole window (zeros included): mean and variance in
+    double, the standard deviation in f32, the samples scaled in double and stored as f32."""
     x = np.asarray(window, dtype=np.float64)
     mean = x.mean()
-    std = np.sqrt(np.float32(((x - mean) ** 2).mean()) + 1e-7)
-    return (x - mean) / std
+    std = np.sqrt(np.float32(((x - mean) ** 2).mean()) + np.float32(1e-7), dtype=np.float32)
+    return ((x - mean) * (1.0 / float(std))).astype(np.float32).astype(np.float64)
 
 
 def energies(w, samples, hop=speech.HOP):
