@@ -64,8 +64,8 @@ class A2xLiveVsOffline : public testing::TestWithParam<LiveCase> {};
 // normalised over its whole length, zeros included. The speech encoder measures loudness relative
 // to its window, so the mouth opens wider where a window is partly empty: a 2 s short window at
 // the start of the utterance, and every 8 s window before finish (the legacy path takes each frame
-// from a window that is still filling). The bounds hold the measured differences (short window:
-// 35 % of the largest motion at the start, 15 % after 2 s; legacy: 69 % and 33 %).
+// from a window that is still filling). Measured on the test bundle: short window 25 % of the
+// largest motion at the start and 18 % after 2 s; legacy 75 % and 36 %.
 TEST_P(A2xLiveVsOffline, StaysClose) {
   ScopedEnv w2v("W2V_ONNX", encoderOf(GetParam().speech).c_str());
   const std::vector<float> speech = utterance("long");
@@ -88,8 +88,8 @@ TEST_P(A2xLiveVsOffline, StaysClose) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Frontends, A2xLiveVsOffline,
-                         testing::Values(LiveCase{"ShortWindow", "speech", 0.4f, 0.2f},
-                                         LiveCase{"Legacy", "speech-legacy", 0.8f, 0.4f}),
+                         testing::Values(LiveCase{"ShortWindow", "speech", 0.4f, 0.3f},
+                                         LiveCase{"Legacy", "speech-legacy", 0.9f, 0.5f}),
                          [](const testing::TestParamInfo<LiveCase>& info) { return info.param.name; });
 
 TEST(A2xOffline, ResultsAtTheEdges) {
