@@ -92,9 +92,9 @@ void A2x::fillFeatures(int64_t wanted) {
     const int64_t counted = a2x::countedFrames(n);
     while (features_.done < wanted && longCounted_ < counted) {
       longCounted_ += w2v::kBlockFrames;
-      const int64_t settled = longCounted_ * w2v::kFrameSamples - (w2v::kFrameSamples - 1);
       const int64_t limit = longCounted_ - right_;
-      w2v::fillLongWindows(features_, longEncoder(), audio_.data(), settled, limit, limit, false);
+      w2v::fillLongWindows(features_, longEncoder(), audio_.data(), a2x::settledSamplesOf(longCounted_), limit,
+                           limit, false);
     }
   } else {
     w2v::fillLongWindows(features_, longEncoder(), audio_.data(), n, wanted, wanted, true);

@@ -15,10 +15,9 @@ int64_t countedFrames(int64_t n) {
   return kBlockFrames * ((std::max<int64_t>(n, 0) + kFrameSamples - 1) / kBlockSamples);
 }
 
-int64_t settledSamples(int64_t n) {
-  const int64_t counted = countedFrames(n);
-  return counted == 0 ? 0 : counted * kFrameSamples - (kFrameSamples - 1);
-}
+int64_t settledSamplesOf(int64_t counted) { return counted <= 0 ? 0 : counted * kFrameSamples - (kFrameSamples - 1); }
+
+int64_t settledSamples(int64_t n) { return settledSamplesOf(countedFrames(n)); }
 
 int64_t totalFrames(int64_t n) { return (std::max<int64_t>(n, 0) + kFrameSamples - 1) / kFrameSamples; }
 

@@ -17,6 +17,8 @@ int64_t countedFrames(int64_t n);
 // they count: all of them but the last frame's final 639 (0 when no frame counts). Windows that
 // see no further than this give the same features whatever the push sizes.
 int64_t settledSamples(int64_t n);
+// The same for a given count of counted frames (a multiple of 8).
+int64_t settledSamplesOf(int64_t counted);
 
 // ceil(n / 640).
 int64_t totalFrames(int64_t n);
