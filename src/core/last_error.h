@@ -11,6 +11,8 @@ namespace le {
 // Export families, each with its own per-thread text so that a failure in one family never shows
 // through another family's last-error function.
 struct CoreFamily {};
+// The audio-to-expression family (le_a2x_*), read with le_a2x_last_error().
+struct A2xFamily {};
 
 // The calling thread's text of one family: created empty on the thread's first use, destroyed
 // when the thread ends.

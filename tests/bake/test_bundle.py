@@ -23,7 +23,9 @@ class Members(unittest.TestCase):
     def test_test_preset_members_and_sizes(self):
         root = bakeenv.fixture("test")
         got = [m for m in members(root) if not m.startswith("target_frames/")]
-        self.assertEqual(got, sorted(["M.f32", "P.f16", "drive/si.i32", "drive/xd.f32",
+        self.assertEqual(got, sorted(["M.f32", "P.f16", "a2x_dec.onnx", "a2x_enc_stream.onnx",
+                                      "a2x_meta.json", "a2x_norm.f32", "a2x_pos.f32",
+                                      "drive/si.i32", "drive/xd.f32",
                                       "drive/xs.f32", "manifest.json", "mask_512.u8", "model_b1.onnx",
                                       "model_b4.onnx", "pooled64.f16", "target_frames.mp4",
                                       "xs_target.bin"]))

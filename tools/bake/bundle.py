@@ -6,6 +6,7 @@ import shutil
 import numpy as np
 import onnx
 
+import a2x
 import checks
 import director
 import drive
@@ -23,8 +24,9 @@ class Person:
     the generators of the features' projections and the director's weights."""
 
     def __init__(self, cfg):
-        seeds = np.random.SeedSequence(cfg.seed).spawn(4)
-        self.features_rng, self.director_rng = (np.random.default_rng(s) for s in seeds[2:])
+        seeds = np.random.SeedSequence(cfg.seed).spawn(5)
+        self.features_rng, self.director_rng, self.a2x_rng = (
+            np.random.default_rng(s) for s in seeds[2:])
         self.pal = person.palette(np.random.default_rng(seeds[0]))
         self.poses = keypoints.idle_poses(cfg.NT, np.random.default_rng(seeds[1]))
         self.kps = keypoints.idle_keypoints(self.poses)
@@ -66,6 +68,38 @@ def directors(cfg, weights):
         yield "model_b%d.onnx" % batch, model
 
 
+def a2x_members(cfg, rng):
+    """(member name, bytes or array) of the audio-to-expression members."""
+    sizes = cfg.a2x
+    width = cfg.has("a2x-wn")
+    w = a2x.a2x_weights(sizes, rng)
+    out = []
+    if not cfg.has("a2x-no-meta"):
+        out.append(("a2x_meta.json", a2x.meta(sizes, width or cfg.has("a2x-width-mismatch"),
+                                              left=not cfg.has("a2x-no-left"),
+                                              silence_prime=20 if cfg.has("a2x-silence-prime") else 0)))
+    pos = a2x.positional_table(sizes)
+    out.append(("a2x_pos.f32", pos[:1] if cfg.has("a2x-pos-short") else pos))
+    norm = np.concatenate(a2x.norm_stats()).astype(np.float32)
+    out.append(("a2x_norm.f32", norm[:125] if cfg.has("a2x-norm125") else norm))
+    out.append(("a2x_enc_stream.onnx", a2x.encoder(sizes, w, width).SerializeToString()))
+    out.append(("a2x_dec.onnx", a2x.decoder(sizes, w).SerializeToString()))
+    return out
+
+
+def _save_motion(out, cfg, who):
+    members = a2x_members(cfg, who.a2x_rng)
+    members.append(("xs_target.bin", drive.target_keypoints(who.kps)))
+    for name, data in members:
+        _save(out, cfg, name, data.astype("<f4") if isinstance(data, np.ndarray) else data)
+
+
+def bake_motion(cfg, out):
+    """The audio-to-expression members and xs_target.bin alone (no manifest, no images) in out."""
+    os.makedirs(out, exist_ok=True)
+    _save_motion(out, cfg, Person(cfg))
+
+
 def bake(cfg, out, imx_tool=None):
     """Bakes the bundle into out (replacing an earlier bake there). With imx_tool, also packs
     out + ".imx". Returns the container path or None."""
@@ -91,7 +125,6 @@ def bake(cfg, out, imx_tool=None):
     _save(out, cfg, "drive/xs.f32", xs.astype("<f4"))
     _save(out, cfg, "drive/xd.f32", xd.astype("<f4"))
     _save(out, cfg, "drive/si.i32", si.astype("<i4"))
-    _save(out, cfg, "xs_target.bin", drive.target_keypoints(who.kps).astype("<f4"))
 
     count = cfg.NT - 2 if cfg.has("short-driver") else cfg.NT
     width = cfg.W - 32 if cfg.has("wrong-size-driver") else cfg.W
@@ -103,6 +136,8 @@ def bake(cfg, out, imx_tool=None):
     weights = director.director_weights(who.director_rng)
     for name, model in directors(cfg, weights):
         _save(out, cfg, name, model.SerializeToString())
+
+    _save_motion(out, cfg, who)
 
     m = manifest.manifest(cfg, None if cfg.has("no-stamp") else msrc,
                           "P_hevc.mov" if cfg.hevc_prior else None)

@@ -7,8 +7,8 @@ import os
 import numpy as np
 import onnx
 
-import director
 import names
+import onnxgraph
 
 
 class BakeError(RuntimeError):
@@ -33,6 +33,22 @@ def expected_sizes(m, crop):
         "drive/si.i32": frames * 4,
         "xs_target.bin": NT * 63 * 4,
     }
+
+
+def verify_a2x(root, cfg, path):
+    """The audio-to-expression members: sizes as the preset and variants say, valid graphs."""
+    sizes = cfg.a2x
+    rows = 1 if cfg.has("a2x-pos-short") else sizes["positions"]
+    _need(os.path.getsize(os.path.join(root, "a2x_pos.f32")) == rows * sizes["h"] * 4,
+          "a2x_pos.f32 size")
+    floats = 125 if cfg.has("a2x-norm125") else 126
+    _need(os.path.getsize(os.path.join(root, "a2x_norm.f32")) == floats * 4, "a2x_norm.f32 size")
+    _need(os.path.isfile(os.path.join(root, "a2x_meta.json")) != cfg.has("a2x-no-meta"),
+          "a2x_meta.json presence")
+    enc = onnx.load(path("a2x_enc_stream.onnx"))
+    onnxgraph.check(enc)
+    _need(len(enc.graph.output) == (2 if cfg.has("a2x-wn") else 1), "a2x encoder output count")
+    onnxgraph.check(onnx.load(path("a2x_dec.onnx")))
 
 
 def verify(root, cfg, driver_frames):
@@ -70,9 +86,10 @@ def verify(root, cfg, driver_frames):
         _need(os.path.getsize(path("P_hevc.mov")) > 0, "empty P_hevc.mov")
         _need(m.get("P_hevc") == "P_hevc.mov", "manifest P_hevc key")
 
+    verify_a2x(root, cfg, path)
     for batch in (1, 4):
         model = onnx.load(path("model_b%d.onnx" % batch))
-        director.check(model)
+        onnxgraph.check(model)
         pooled = "pooled" if cfg.has("featsynth") else "pooled64"
         dims = [d.dim_value or d.dim_param for d in
                 next(i for i in model.graph.input if i.name == pooled).type.tensor_type.shape.dim]

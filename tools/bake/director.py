@@ -21,12 +21,11 @@ and refines it with a small head:
 """
 
 import numpy as np
-import onnx
-from onnx import TensorProto, helper, numpy_helper
+from onnx import TensorProto, helper
 
 from keypoints import LIP_ROWS, ROWS
+from onnxgraph import Graph
 
-OPSET = 17
 ZENTROVA = "com.zentrova"
 SIGMA_LIP = 0.045     # Gaussian width of a lip keypoint's pull, in crop coordinates
 SIGMA_FACE = 0.10     # and of every other keypoint's
@@ -66,22 +65,6 @@ def director_weights(rng):
         w2=(rng.normal(0.0, 0.004, (3, HEAD_CH, 1, 1))).astype(np.float32),
         b2=np.zeros(3, np.float32),
     )
-
-
-class _Graph:
-    def __init__(self):
-        self.nodes, self.inits, self._n = [], [], 0
-
-    def const(self, name, value, dtype=np.float32):
-        self.inits.append(numpy_helper.from_array(np.asarray(value, dtype=dtype), name))
-        return name
-
-    def i64(self, name, value):
-        return self.const(name, value, np.int64)
-
-    def op(self, op_type, inputs, name, domain=None, **attrs):
-        self.nodes.append(helper.make_node(op_type, inputs, [name], name=name, domain=domain, **attrs))
-        return name
 
 
 def _coarse_points(G):
@@ -240,7 +223,7 @@ def _compose(g, generated, a, background):
 def build(crop, batch, weights, rows=21, featsynth=False, gs_fast=False, two_concat=False,
           gs_zeros=False):
     """The director ModelProto. batch and rows are ints, or None for a dynamic dimension."""
-    g = _Graph()
+    g = Graph()
     n = batch if batch is not None else "batch"
     r = rows if rows is not None else "rows"
     kd, ks = ("kd", "ks") if featsynth else ("kp_driving", "kp_source")
@@ -272,16 +255,4 @@ def build(crop, batch, weights, rows=21, featsynth=False, gs_fast=False, two_con
     _compose(g, generated, alpha, background)
 
     out = helper.make_tensor_value_info("rgb", f32, [n, 3, crop, crop])
-    graph = helper.make_graph(g.nodes, "director", inputs, [out], initializer=g.inits)
-    opsets = [helper.make_opsetid("", OPSET)]
-    if gs_fast:
-        opsets.append(helper.make_opsetid(ZENTROVA, 1))
-    model = helper.make_model(graph, opset_imports=opsets, producer_name="le-bake")
-    model.ir_version = 8
-    return model
-
-
-def check(model):
-    """onnx.checker, with full shape inference on graphs of the standard domains."""
-    custom = any(n.domain not in ("", "ai.onnx") for n in model.graph.node)
-    onnx.checker.check_model(model, full_check=not custom)
+    return g.model("director", inputs, [out], [(ZENTROVA, 1)] if gs_fast else ())

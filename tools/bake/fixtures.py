@@ -4,20 +4,28 @@ the baker):  fixtures.py --out DIR [--imx-tool PATH]
 
 DIR/<name> for every entry of FIXTURES, DIR/test-imx.imx when le-imx is given, DIR/director-ref/
 <name> reference cases of the runnable m4b directors, DIR/director-512 (the demo preset's two
-director graphs alone, for benchmarks), and DIR/.baked last, naming what was baked."""
+director graphs alone, for benchmarks), DIR/a2x-demo (the demo preset's audio-to-expression
+members and target keypoints alone), the speech encoder folders DIR/speech and DIR/speech-<variant>,
+the espeak-ng sentences in DIR/utterances, DIR/a2x-ref (reference cases of the speech encoder and
+the a2x networks, a2x_cases.py), and DIR/.baked last, naming what was baked."""
 
 import argparse
 import os
 import sys
 import time
 
+import numpy as np
+
 sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.realpath(__file__)))
 
+import a2x_cases   # noqa: E402
 import bundle      # noqa: E402
 import director    # noqa: E402
 import presets     # noqa: E402
 import reference   # noqa: E402
+import speech      # noqa: E402
+import utterances  # noqa: E402
 
 # Fixture name -> (names scheme, variants), all on the test preset with seed 1.
 FIXTURES = {
@@ -55,6 +63,11 @@ def main(argv):
             bundle.Person.director_rng_of(1))):
         with open(os.path.join(demo, name), "wb") as f:
             f.write(model.SerializeToString())
+    bundle.bake_motion(presets.make_config("demo"), os.path.join(args.out, "a2x-demo"))
+    for variant in speech.VARIANTS:
+        speech.bake(os.path.join(args.out, "speech-" + variant if variant else "speech"), variant)
+    spoken = utterances.write(os.path.join(args.out, "utterances"))
+    a2x_cases.write(args.out, os.path.join(args.out, "a2x-ref"), spoken["fox"].astype(np.float64))
     for name in REFERENCED:
         reference.write(os.path.join(args.out, name), os.path.join(args.out, "director-ref", name))
     with open(stamp, "w") as f:

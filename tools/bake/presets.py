@@ -4,9 +4,11 @@ from dataclasses import dataclass, field, replace
 
 PRESETS = {
     # crop, canvas W x H, NT driver frames, drive-table steps, crop-to-frame scale, face centre.
-    "test": dict(crop=64, W=160, H=120, NT=12, frames=8, scale=1.3, centre=(80.0, 52.0), fps=25),
+    # a2x: the audio-to-expression networks' sizes (a2x.py).
+    "test": dict(crop=64, W=160, H=120, NT=12, frames=8, scale=1.3, centre=(80.0, 52.0), fps=25,
+                 a2x=dict(h=16, heads=2, layers=2, window=1, left=3, positions=48)),
     "demo": dict(crop=512, W=1280, H=720, NT=100, frames=100, scale=1.25, centre=(640.0, 330.0),
-                 fps=25),
+                 fps=25, a2x=dict(h=256, heads=4, layers=6, window=2, left=4, positions=600)),
 }
 
 # Variant name -> one-line meaning (the README lists the same table).
@@ -30,6 +32,13 @@ VARIANTS = {
     "manifest-aliases": "manifest keys in their alias forms (frame_count, crop_size, paste_source_*)",
     "no-stamp": "manifest without the paste-space stamp",
     "msrc-2x": "M authored on a canvas twice the size, stamped as such",
+    "a2x-wn": "a2x encoder with the second output wn, meta width true",
+    "a2x-width-mismatch": "a2x meta says width true, the encoder has one output",
+    "a2x-no-left": "a2x meta without left",
+    "a2x-norm125": "a2x_norm.f32 of 125 floats",
+    "a2x-pos-short": "a2x_pos.f32 of one row (fewer than 2 h floats)",
+    "a2x-no-meta": "no a2x_meta.json",
+    "a2x-silence-prime": "a2x meta silence_prime 20",
 }
 
 
@@ -44,6 +53,7 @@ class BakeConfig:
     scale: float
     centre: tuple
     fps: int
+    a2x: dict
     seed: int = 1
     names: str = "welded"
     variants: frozenset = field(default_factory=frozenset)
