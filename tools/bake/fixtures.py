@@ -4,7 +4,8 @@ the baker):  fixtures.py --out DIR [--imx-tool PATH]
 
 DIR/<name> for every entry of FIXTURES, DIR/test-imx.imx when le-imx is given, DIR/director-ref/
 <name> reference cases of the runnable m4b directors, DIR/director-512 (the demo preset's two
-director graphs alone, for benchmarks), and DIR/.baked last, naming what was baked."""
+director graphs alone, for benchmarks), the motion directories and speech of motion_fixtures.py,
+and DIR/.baked last, naming what was baked."""
 
 import argparse
 import os
@@ -16,6 +17,7 @@ sys.path.insert(0, os.path.dirname(os.path.realpath(__file__)))
 
 import bundle      # noqa: E402
 import director    # noqa: E402
+import motion_fixtures  # noqa: E402
 import presets     # noqa: E402
 import reference   # noqa: E402
 
@@ -55,6 +57,7 @@ def main(argv):
             bundle.Person.director_rng_of(1))):
         with open(os.path.join(demo, name), "wb") as f:
             f.write(model.SerializeToString())
+    baked += motion_fixtures.write(args.out)
     for name in REFERENCED:
         reference.write(os.path.join(args.out, name), os.path.join(args.out, "director-ref", name))
     with open(stamp, "w") as f:
