@@ -124,13 +124,14 @@ def hann_window():
 
 
 def bounds(base):
-    """v_min, v_max: the mouth may open to most of A_MAX (a loud frame saturates), the rest may
-    move a little around the base; far pose logits are lifted to -30."""
+    """v_min, v_max: what the jaw moves may open to 80 % of A_MAX (loud frames saturate), the rest
+    may move by 0.05 around the base; far pose logits are lifted to -30."""
     lo, hi = base - 0.05, base + 0.05
     lo[1:199], hi[1:199] = -30.0, 5.0
     mouth = motion_nets.mouth_direction() * motion_nets.A_MAX * 0.8
-    lo[202:] = base[202:] + np.minimum(mouth, 0.0) - 0.005
-    hi[202:] = base[202:] + np.maximum(mouth, 0.0) + 0.005
+    moved = 202 + np.flatnonzero(mouth)
+    lo[moved] = base[moved] + np.minimum(mouth[moved - 202], 0.0) - 0.005
+    hi[moved] = base[moved] + np.maximum(mouth[moved - 202], 0.0) + 0.005
     return np.concatenate([lo, hi]).astype(np.float32)
 
 

@@ -10,8 +10,8 @@
                        pose logits and translation, the template expression), plus the mouth opening
                        sigmoid((energy - E0) / K) * A_MAX along the mouth-open direction of the
                        expression, plus a small seeded projection of the whole conditioning row
-                       into scale, translation and the non-lip expression (emotion rows move the
-                       brows), plus the state's expression offset from the initial motion vector,
+                       into scale, translation and the expression of the rows the mouth does not
+                       move (emotion rows move the brows), plus the state's expression offset from the initial motion vector,
                        fading over the first frames (carry-over between chunks).
   stitch.onnx          "xs" [1, 63], "xd" [1, 63] -> "xd_stitched" [1, 63]: xd + A_STITCH *
                        tanh((xd - xs) W), a small correction that vanishes when xd equals xs.
@@ -24,8 +24,8 @@ from onnx import TensorProto, helper, numpy_helper
 import keypoints
 
 OPSET = 17
-E0 = -6.0         # mean log-mel where the mouth is half open (digital silence is log 1e-8 = -18.4)
-K = 1.0           # width of the opening's sigmoid, log units
+E0 = -3.0         # mean log-mel where the mouth is half open: espeak-ng's voiced frames lie
+K = 1.5           # around -2.5 to 0, its pauses below -9, digital silence at log(1e-8) = -18.4
 A_MAX = 0.08      # full opening, in the units of keypoints.open_mouth
 CARRY = 0.5       # the state's offset weighs CARRY ** (i + 1) on chunk frame i
 A_STITCH = 0.01
@@ -99,11 +99,10 @@ def student(w):
 
 def lmdm_weights(rng, base, initial):
     """base: the per-frame base motion vector; initial: the initial motion vector (265 each)."""
-    expr_free = lip_free_expression_mask()
     cols = np.zeros(265)
     cols[0] = 1.0
     cols[199:202] = 1.0
-    cols[202:] = expr_free
+    cols[202:] = lip_free_expression_mask() * (mouth_direction() == 0.0)
     proj = rng.normal(0.0, 1.5e-4, (1103, 265)) * cols
     brows = np.zeros(265)
     for row in (keypoints.ROW["brow_left"], keypoints.ROW["brow_right"]):
