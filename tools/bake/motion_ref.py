@@ -280,6 +280,50 @@ def frames(d, final, start=0, direction=1, loop=True):
     return {k: np.array(v) for k, v in out.items()}
 
 
+# ---- readiness while streaming ---------------------------------------------------------------
+
+def committed_ready(n_samples):
+    """Frames ready before finish with eager off (none pulled) once n_samples are in:
+    min(timeline length - 11, conditioning rows - 1), at least 0."""
+    windows = 0
+    while window_ready(n_samples, WINDOW_FRAMES * windows):
+        windows += 1
+    rows = WINDOW_FRAMES * windows
+    chunks_run = 0
+    while STRIDE * chunks_run + CHUNK <= rows:
+        chunks_run += 1
+    length = 0 if chunks_run == 0 else CHUNK + STRIDE * (chunks_run - 1)
+    return max(0, min(length - 11, rows - 1))
+
+
+def read_out(d, timeline, t):
+    """A frame pulled before finish: timeline frame t with dimensions [0, 202) the mean of frames
+    t - 1 .. t + 1, clamped."""
+    motion = timeline[t].copy()
+    motion[:POSE_END] = timeline[max(0, t - 1):t + 2, :POSE_END].mean(axis=0)
+    return np.clip(motion, d.v_min, d.v_max)
+
+
+def committed_frames(d, audio, n_samples):
+    """The motion vectors of the frames ready before finish (eager off) once n_samples are in."""
+    audio = np.asarray(audio[:n_samples], dtype=np.float32).astype(np.float64)
+    cond = []
+    w = 0
+    while window_ready(n_samples, w):
+        span = audio_span(audio, w)
+        mel = np.log(magnitudes(span, d.window) @ d.binmat + 1e-8).T
+        cond.append(conditioning(d, student(d.student_w, mel) * d.fstd + d.fmean, w))
+        w += WINDOW_FRAMES
+    cond = np.concatenate(cond) if cond else np.zeros((0, COND))
+    timeline, state, k = None, d.initial_motion(), 0
+    while STRIDE * k + CHUNK <= len(cond):
+        timeline = add_chunk(timeline, lmdm(d.lmdm_w, state, chunk_rows(cond, k)))
+        state = timeline[len(timeline) - 11]
+        k += 1
+    ready = committed_ready(n_samples)
+    return np.array([read_out(d, timeline, t) for t in range(ready)]).reshape(ready, MOTION)
+
+
 # ---- the whole utterance ----------------------------------------------------------------------
 
 def reference(d, audio):
@@ -292,6 +336,7 @@ def reference(d, audio):
     out["res_post"] = timeline[:total]
     out["final"] = final_timeline(d, timeline, total)
     out.update(frames(d, out["final"]))
+    out["ready"] = np.array([committed_ready(n) for n in range(HOP, len(audio) + HOP, HOP)])
     out["total"] = total
     return out
 
@@ -312,6 +357,7 @@ OUTPUTS = {
     "xd.f32": "total x 63 driving keypoints before stitching",
     "target.f32": "total x 63 target keypoints",
     "keypoints.f32": "total x 63 output keypoints",
+    "ready.i32": "total: frames ready before finish (eager off, none pulled) after 640 (j + 1) samples",
 }
 
 

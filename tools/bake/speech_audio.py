@@ -16,10 +16,13 @@ RATE = 16000
 VOICE = ("-v", "en-us", "-s", "150", "-p", "50", "-a", "100")
 SILENCE = 0.5   # seconds of digital silence before and after the speech
 
-# Name -> text. Sentences with pauses, so that the mouth is seen to close between phrases.
+# Name -> text. Sentences with pauses, so that the mouth is seen to close between phrases; the
+# story is long enough (about 10 s) for several motion chunks to run before the end of the audio.
 SENTENCES = {
     "fox": "The quick brown fox jumps over the lazy dog. Then it rests.",
     "counting": "One. Two. Three.",
+    "story": "Once upon a time, a small robot lived by the sea. Every morning it counted the "
+             "waves, one, two, three, and wrote the numbers in the sand. Then the tide came in.",
 }
 
 
