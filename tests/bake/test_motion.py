@@ -16,7 +16,8 @@ import numpy as np
 import bakeenv
 import onnx_eval
 
-import motion        # noqa: E402  (the baker's modules, on the path through bakeenv)
+import bundle        # noqa: E402  (the baker's modules, on the path through bakeenv)
+import motion        # noqa: E402
 import motion_nets   # noqa: E402
 import motion_ref    # noqa: E402
 import presets       # noqa: E402
@@ -128,7 +129,7 @@ class Records(unittest.TestCase):
             np.testing.assert_allclose(xd, xs, atol=1e-12)
 
     def test_pose_logits_peak_at_the_head_pose(self):
-        who = motion.bundle.Person(presets.make_config("test"))
+        who = bundle.Person(presets.make_config("test"))
         head = motion.head_poses(who.poses)
         for s in range(self.d.nt):
             rec = self.d.src[s]

@@ -23,6 +23,7 @@ import bundle        # noqa: E402
 import drive         # noqa: E402
 import keypoints     # noqa: E402
 import motion_nets   # noqa: E402
+import motion_ref    # noqa: E402
 import presets       # noqa: E402
 
 BINS = 66
@@ -53,22 +54,6 @@ def pose_logits(angle):
     return (-0.5 * ((bin_centres() - angle) / POSE_SIGMA) ** 2).astype(np.float32)
 
 
-def bin66(logits):
-    """Softmax expectation over the 66 bins, in degrees."""
-    p = np.exp(logits - np.max(logits))
-    return 3.0 * np.sum(p / p.sum() * np.arange(BINS)) - 97.5
-
-
-def rotation(pitch, yaw, roll):
-    """Row-major rotation of row vectors (c @ R), angles in degrees."""
-    p, y, r = (np.float64(a) * 3.1415927 / 180.0 for a in (pitch, yaw, roll))
-    cp, sp, cy, sy, cr, sr = np.cos(p), np.sin(p), np.cos(y), np.sin(y), np.cos(r), np.sin(r)
-    return np.array([
-        [cy * cr, cy * sr, -sy],
-        [sp * sy * cr - cp * sr, cp * cr + sp * sy * sr, sp * cy],
-        [sp * sr + cp * sy * cr, cp * sy * sr - sp * cr, cp * cy]])
-
-
 def head_poses(poses):
     """Per-frame pitch, yaw, roll in degrees, scale and translation of the person's head."""
     return dict(pitch=2.0 * poses["sway_y"], yaw=3.0 * poses["sway_x"],
@@ -80,7 +65,7 @@ def info_record(kp, pitch, yaw, roll, scale, tx, ty):
     """328 floats whose keypoints scale * (c R + expression) + (tx, ty, 0) give back kp (21 x 3)."""
     canonical = keypoints.neutral().astype(np.float32).astype(np.float64)
     logits = [pose_logits(a) for a in (pitch, yaw, roll)]
-    R = rotation(*(bin66(l.astype(np.float64)) for l in logits))
+    R = motion_ref.rotation(*(motion_ref.bin66(l.astype(np.float64)) for l in logits))
     scale, tx, ty = (np.float64(np.float32(v)) for v in (scale, tx, ty))
     expression = (kp - np.array([tx, ty, 0.0])) / scale - canonical @ R
     rec = np.zeros(INFO, np.float64)

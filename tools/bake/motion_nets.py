@@ -16,7 +16,7 @@
   stitch.onnx          "xs" [1, 63], "xd" [1, 63] -> "xd_stitched" [1, 63]: xd + A_STITCH *
                        tanh((xd - xs) W), a small correction that vanishes when xd equals xs.
 
-Each builder takes the weights dict its numpy form (motion_ref.py) reads back from the graph."""
+motion_ref.py evaluates the same computations from the weights it reads back from the graphs."""
 
 import numpy as np
 from onnx import TensorProto, helper, numpy_helper
@@ -147,7 +147,3 @@ def stitch(w):
     g.op("Add", ["xd", c], "xd_stitched")
     return g.model("stitch", [("xs", [1, 63]), ("xd", [1, 63])], "xd_stitched", [1, 63])
 
-
-def weights_of(model):
-    """Initializers of a baked graph by name (for the numpy reference)."""
-    return {t.name: numpy_helper.to_array(t) for t in model.graph.initializer}

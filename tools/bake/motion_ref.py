@@ -14,6 +14,8 @@ import sys
 
 import numpy as np
 
+import speech_audio
+
 HOP = 640            # samples per 40 ms frame
 WINDOW_FRAMES = 5    # frames per frontend window
 SPAN = 6480          # audio samples a window reads
@@ -155,16 +157,19 @@ def conditioning(d, feats, w):
     return rows
 
 
+def run_window(d, audio, w):
+    """Window w: its FFT magnitudes, mel block, de-standardised features and conditioning rows."""
+    mag = magnitudes(audio_span(audio, w), d.window)
+    mel = np.log(mag @ d.binmat + 1e-8).T
+    feats = student(d.student_w, mel) * d.fstd + d.fmean
+    return mag, mel, feats, conditioning(d, feats, w)
+
+
 def frontend(d, audio, total):
     """Every window of a finished utterance: magnitudes, mel blocks, features, conditioning rows."""
-    mags, mels, feats, cond = [], [], [], []
-    for w in range(0, total, WINDOW_FRAMES):
-        span = audio_span(audio, w)
-        mags.append(magnitudes(span, d.window))
-        mels.append(np.log(mags[-1] @ d.binmat + 1e-8).T)
-        feats.append(student(d.student_w, mels[-1]) * d.fstd + d.fmean)
-        cond.append(conditioning(d, feats[-1], w))
-    return dict(mag=np.array(mags), mel=np.array(mels), feat=np.array(feats),
+    windows = [run_window(d, audio, w) for w in range(0, total, WINDOW_FRAMES)]
+    mag, mel, feat, cond = zip(*windows)
+    return dict(mag=np.array(mag), mel=np.array(mel), feat=np.array(feat),
                 cond=np.concatenate(cond))
 
 
@@ -307,14 +312,11 @@ def read_out(d, timeline, t):
 def committed_frames(d, audio, n_samples):
     """The motion vectors of the frames ready before finish (eager off) once n_samples are in."""
     audio = np.asarray(audio[:n_samples], dtype=np.float32).astype(np.float64)
-    cond = []
-    w = 0
+    cond, w = [np.zeros((0, COND))], 0
     while window_ready(n_samples, w):
-        span = audio_span(audio, w)
-        mel = np.log(magnitudes(span, d.window) @ d.binmat + 1e-8).T
-        cond.append(conditioning(d, student(d.student_w, mel) * d.fstd + d.fmean, w))
+        cond.append(run_window(d, audio, w)[3])
         w += WINDOW_FRAMES
-    cond = np.concatenate(cond) if cond else np.zeros((0, COND))
+    cond = np.concatenate(cond)
     timeline, state, k = None, d.initial_motion(), 0
     while STRIDE * k + CHUNK <= len(cond):
         timeline = add_chunk(timeline, lmdm(d.lmdm_w, state, chunk_rows(cond, k)))
@@ -375,8 +377,6 @@ def write_reference(ref, out):
 
 
 def main(argv):
-    sys.path.insert(0, os.path.dirname(os.path.realpath(__file__)))
-    import speech_audio
     ap = argparse.ArgumentParser(prog="motion_ref.py", description=__doc__.splitlines()[0])
     ap.add_argument("--wav", required=True, help="speech: 16-bit mono 16 kHz WAV, or raw float32")
     ap.add_argument("--motion", required=True, help="motion directory")
