@@ -11,6 +11,7 @@ namespace le {
 // Export families, each with its own per-thread text so that a failure in one family never shows
 // through another family's last-error function.
 struct CoreFamily {};
+struct MotionFamily {};
 
 // The calling thread's text of one family: created empty on the thread's first use, destroyed
 // when the thread ends.
