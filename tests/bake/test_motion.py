@@ -152,6 +152,19 @@ class Records(unittest.TestCase):
         np.testing.assert_allclose(motion_ref.rotation(0, 90, 0)[0], [0, 0, -1], atol=1e-7)
 
 
+    def test_target_row_walk(self):
+        cases = {  # (start, direction, loop) -> rows of frames 0..7 with nt = 4
+            (0, 1, False): [0, 1, 2, 3, 2, 1, 0, 1],
+            (0, 1, True): [0, 1, 2, 3, 0, 1, 2, 3],
+            (0, -1, True): [0, 3, 2, 1, 0, 3, 2, 1],
+            (2, -1, False): [2, 1, 0, 1, 2, 3, 2, 1],
+        }
+        for (start, direction, loop), want in cases.items():
+            with self.subTest(start=start, direction=direction, loop=loop):
+                self.assertEqual([motion_ref.target_row(t, 4, start, direction, loop)
+                                  for t in range(8)], want)
+
+
 class Networks(unittest.TestCase):
     def setUp(self):
         self.root = motion_fixture("motion-test")

@@ -3,7 +3,8 @@
 networks of a baked motion directory (evaluated from their own weights), the chunked motion
 timeline with its cross-fade, smoothing and clamping, and the emitted frames.
 
-    motion_ref.py --wav SPEECH.{wav,f32} --motion DIR --out OUTDIR
+    motion_ref.py --wav SPEECH.{wav,f32} --motion DIR --out OUTDIR [--start ROW] [--backward]
+                  [--ping-pong]
 
 writes raw little-endian float32 files into OUTDIR (see write_reference)."""
 
@@ -328,8 +329,8 @@ def committed_frames(d, audio, n_samples):
 
 # ---- the whole utterance ----------------------------------------------------------------------
 
-def reference(d, audio):
-    """Every intermediate of a finished utterance, by name."""
+def reference(d, audio, start=0, direction=1, loop=True):
+    """Every intermediate of a finished utterance, by name (frames walked from row start)."""
     audio = np.asarray(audio, dtype=np.float32).astype(np.float64)
     total = total_frames(len(audio))
     out = frontend(d, audio, total)
@@ -337,7 +338,7 @@ def reference(d, audio):
     out.update(first)
     out["res_post"] = timeline[:total]
     out["final"] = final_timeline(d, timeline, total)
-    out.update(frames(d, out["final"]))
+    out.update(frames(d, out["final"], start, direction, loop))
     out["ready"] = np.array([committed_ready(n) for n in range(HOP, len(audio) + HOP, HOP)])
     out["total"] = total
     return out
@@ -354,7 +355,7 @@ OUTPUTS = {
     "lmdm0_pred.f32": "80 x 265: the first chunk's output",
     "res_post.f32": "total x 265: the timeline cut to total, before the final smoothing",
     "final.f32": "total x 265: the final timeline",
-    "rows.i32": "total: target rows (start 0, direction +1, loop on)",
+    "rows.i32": "total: target rows of the walk (default: start 0, forward, looping)",
     "xs.f32": "total x 63 source keypoints of each frame",
     "xd.f32": "total x 63 driving keypoints before stitching",
     "target.f32": "total x 63 target keypoints",
@@ -381,9 +382,14 @@ def main(argv):
     ap.add_argument("--wav", required=True, help="speech: 16-bit mono 16 kHz WAV, or raw float32")
     ap.add_argument("--motion", required=True, help="motion directory")
     ap.add_argument("--out", required=True, help="directory for the reference files")
+    ap.add_argument("--start", type=int, default=0, help="first target row of the walk")
+    ap.add_argument("--backward", action="store_true", help="walk the rows backwards")
+    ap.add_argument("--ping-pong", action="store_true", help="reverse at the ends instead of looping")
     args = ap.parse_args(argv)
     try:
-        ref = reference(MotionDir(args.motion), speech_audio.load(args.wav))
+        d = MotionDir(args.motion)
+        ref = reference(d, speech_audio.load(args.wav), min(max(args.start, 0), d.nt - 1),
+                        -1 if args.backward else 1, not args.ping_pong)
         write_reference(ref, args.out)
     except (ValueError, OSError, KeyError) as e:
         print("motion_ref.py: %s" % e, file=sys.stderr)
