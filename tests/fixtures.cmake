@@ -1,5 +1,6 @@
-# The baked fixture bundles: tools/bake/fixtures.py writes them into LE_TEST_FIXTURES once per
-# change of the baker (or of le-imx), as part of the default build, never inside a test.
+# The baked fixtures (bundles, motion directories, espeak-ng sentences and reference outputs):
+# tools/bake/fixtures.py writes them into LE_TEST_FIXTURES once per change of the baker (or of
+# le-imx), as part of the default build, never inside a test.
 set(LE_BAKE_DIR "${PROJECT_SOURCE_DIR}/tools/bake")
 set(LE_PYTHON /usr/bin/python3)
 file(GLOB LE_BAKE_SOURCES CONFIGURE_DEPENDS "${LE_BAKE_DIR}/*.py" "${LE_BAKE_DIR}/le-bake")
@@ -17,7 +18,8 @@ add_custom_command(
   VERBATIM)
 add_custom_target(le_fixtures ALL DEPENDS "${LE_TEST_FIXTURES}/.baked")
 
-# The baker's own tests (Python, numpy reference): reproducibility, the warp, the graph's shape.
+# The baker's own tests (Python, numpy references): reproducibility, the warp, the graph's shape,
+# the motion directories and the motion pipeline's reference.
 add_test(NAME bake.python
   COMMAND ${LE_PYTHON} -B -m unittest discover -s "${CMAKE_CURRENT_SOURCE_DIR}/bake" -p "test_*.py" -v
   WORKING_DIRECTORY "${PROJECT_BINARY_DIR}")

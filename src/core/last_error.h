@@ -13,6 +13,8 @@ namespace le {
 struct CoreFamily {};
 // The audio-to-expression family (le_a2x_*), read with le_a2x_last_error().
 struct A2xFamily {};
+// The motion-generator family (le_motion_*), read with le_motion_last_error().
+struct MotionFamily {};
 
 // The calling thread's text of one family: created empty on the thread's first use, destroyed
 // when the thread ends.

@@ -7,7 +7,8 @@ DIR/<name> for every entry of FIXTURES, DIR/test-imx.imx when le-imx is given, D
 director graphs alone, for benchmarks), DIR/a2x-demo (the demo preset's audio-to-expression
 members and target keypoints alone), the speech encoder folders DIR/speech and DIR/speech-<variant>,
 the espeak-ng sentences in DIR/utterances, DIR/a2x-ref (reference cases of the speech encoder and
-the a2x networks, a2x_cases.py), and DIR/.baked last, naming what was baked."""
+the a2x networks, a2x_cases.py), the motion directories and speech of motion_fixtures.py, and
+DIR/.baked last, naming what was baked."""
 
 import argparse
 import os
@@ -22,6 +23,7 @@ sys.path.insert(0, os.path.dirname(os.path.realpath(__file__)))
 import a2x_cases   # noqa: E402
 import bundle      # noqa: E402
 import director    # noqa: E402
+import motion_fixtures  # noqa: E402
 import presets     # noqa: E402
 import reference   # noqa: E402
 import speech      # noqa: E402
@@ -68,6 +70,7 @@ def main(argv):
         speech.bake(os.path.join(args.out, "speech-" + variant if variant else "speech"), variant)
     spoken = utterances.write(os.path.join(args.out, "utterances"))
     a2x_cases.write(args.out, os.path.join(args.out, "a2x-ref"), spoken["fox"].astype(np.float64))
+    baked += motion_fixtures.write(args.out)
     for name in REFERENCED:
         reference.write(os.path.join(args.out, name), os.path.join(args.out, "director-ref", name))
     with open(stamp, "w") as f:
