@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "audio/a2x_schedule.h"
+#include "audio/target_walk.h"
 #include "audio/w2v_features.h"
 
 namespace Ort {
@@ -101,7 +102,7 @@ class A2x {
 
   std::vector<float> prev_, hidden_, primedPrev_, primedHidden_;
   int64_t pulled_ = 0;
-  a2x::RowWalk walk_;
+  audio::TargetWalk walk_;
   int eager_ = 0;
 };
 

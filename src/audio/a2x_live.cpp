@@ -45,7 +45,7 @@ int A2x::pull(int32_t* rows, float* target, float* kp, float* wn, int max) {
   const int64_t end = std::min(produced_, r);
   int written = 0;
   for (int64_t t = pulled_; t < end && written < max; ++t, ++written) {
-    const int row = a2x::targetRow(t, walk_, nt_);
+    const int row = walk_.row(t, nt_);
     const float* base = target_.data() + size_t(row) * kA2xKpFloats;
     const float* delta = deltas_.data() + size_t(t) * kA2xKpFloats;
     if (rows) rows[written] = row;
@@ -119,7 +119,7 @@ void A2x::encodeUpTo(int64_t target) {
 }
 
 int A2x::reset(int start, int direction, int loop) {
-  if (start < 0) start = nt_ < 2 ? 0 : a2x::targetRow(pulled_, walk_, nt_);
+  const int64_t pulled = pulled_;
   audio_.clear();
   audio_.shrink_to_fit();
   finished_ = false;
@@ -132,8 +132,8 @@ int A2x::reset(int start, int direction, int loop) {
   const bool primed = !primedPrev_.empty() && !primedHidden_.empty();
   prev_ = primed ? primedPrev_ : std::vector<float>(size_t(kA2xKpFloats), 0.0f);
   hidden_ = primed ? primedHidden_ : std::vector<float>(size_t(h_), 0.0f);
-  walk_ = {start, direction < 0 ? -1 : 1, loop != 0};
-  return walk_.direction;
+  // A negative start continues from the row of the first frame not pulled.
+  return walk_.restart(start, direction, loop, pulled, nt_);
 }
 
 }  // namespace le

@@ -39,15 +39,6 @@ int64_t gridAtOrAbove(int64_t c, int64_t lookahead, int64_t lag) {
 
 int64_t gridAbove(int64_t c, int64_t lookahead, int64_t lag) { return gridAtOrAbove(c + 1, lookahead, lag); }
 
-int targetRow(int64_t t, const RowWalk& walk, int nt) {
-  if (nt <= 1) return 0;
-  const int64_t g = walk.direction * t + walk.start;
-  if (walk.loop) return int(floorMod(g, nt));
-  const int64_t period = 2 * int64_t(nt - 1);
-  const int64_t m = floorMod(g, period);
-  return int(m <= nt - 1 ? m : period - m);
-}
-
 int64_t positionalRow(int64_t f, int64_t p) {
   if (f < p) return f;
   const int64_t half = p / 2;

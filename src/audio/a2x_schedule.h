@@ -33,15 +33,6 @@ int64_t readyFrames(int64_t n, bool finished, int64_t lookahead, int64_t lag);
 int64_t gridAbove(int64_t c, int64_t lookahead, int64_t lag);
 int64_t gridAtOrAbove(int64_t c, int64_t lookahead, int64_t lag);
 
-// The walk over the target table: frame t takes row r(direction * t + start), wrapping around
-// (loop) or bouncing between the first and last rows.
-struct RowWalk {
-  int start = 0;
-  int direction = 1;
-  bool loop = true;
-};
-int targetRow(int64_t t, const RowWalk& walk, int nt);
-
 // The positional-table row of frame f in a table of p rows: f itself inside the table, beyond it
 // the second half repeating.
 int64_t positionalRow(int64_t f, int64_t p);

@@ -1,5 +1,6 @@
 // Readiness, the target-row walk, the positional wrap and the attention band of the live path.
 #include "audio/a2x_schedule.h"
+#include "audio/target_walk.h"
 
 #include <gtest/gtest.h>
 
@@ -41,7 +42,9 @@ TEST(A2xReadiness, SettledAudioStopsAtTheLastCountedFramesFirstSample) {
 
 struct WalkCase {
   int nt;
-  RowWalk walk;
+  struct {
+    int start, direction, loop;
+  } walk;
   std::vector<int> rows;
 };
 
@@ -49,8 +52,10 @@ class A2xRowWalk : public testing::TestWithParam<WalkCase> {};
 
 TEST_P(A2xRowWalk, FramesTakeTheseRows) {
   const WalkCase& c = GetParam();
+  le::audio::TargetWalk walk;
+  walk.restart(c.walk.start, c.walk.direction, c.walk.loop, 0, c.nt);
   std::vector<int> got;
-  for (size_t t = 0; t < c.rows.size(); ++t) got.push_back(targetRow(int64_t(t), c.walk, c.nt));
+  for (size_t t = 0; t < c.rows.size(); ++t) got.push_back(walk.row(int64_t(t), c.nt));
   EXPECT_EQ(got, c.rows);
 }
 
