@@ -52,27 +52,10 @@ GsBytes readModel(const std::string& path) {
   throw std::runtime_error(opened ? "Renderer: short read on " + path : "Renderer: cannot open " + path);
 }
 
-}  // namespace
-
-void Renderer::Impl::openSession(const std::string& ep) {
-  options = Ort::SessionOptions();
-  options.SetIntraOpNumThreads(threads);
-  options.SetInterOpNumThreads(1);
-  options.SetGraphOptimizationLevel(GraphOptimizationLevel::ORT_ENABLE_ALL);
-  // Spinning intra-op threads burn the cores the paste and the decoder need between frames.
-  if (!envBeginsWith("LE_ORT_SPIN", '1')) options.AddConfigEntry("session.intra_op.allow_spinning", "0");
-  options.AddConfigEntry("mlas.disable_kleidiai", "1");
-  const char* profile = std::getenv("LE_ORT_PROFILE");
-  profiling = profile && *profile;
-  if (profiling) options.EnableProfiling(profile);
-
-  const EpRequest request = parseEp(ep);
-  if (request.coreml)
-    options.AppendExecutionProvider("CoreML", {{"ModelFormat", "MLProgram"},
-                                               {"MLComputeUnits", request.units},
-                                               {"ModelCacheDirectory", coremlCacheDir(bundleDir)}});
-  const bool cpu = !request.coreml;
-
+// Registers the fast grid-sample domain unless LE_GS_FAST=0 (which refuses a graph that has the
+// operator baked in), and says whether the load-time rewrite to it is wanted.
+bool prepareGridSample(Ort::SessionOptions& options, const std::string& modelPath, const std::string& modelKey,
+                       bool cpu) {
   bool gsRewrite = false;
   if (envBeginsWith("LE_GS_FAST", '0')) {
     GsBytes bytes;
@@ -95,10 +78,11 @@ void Renderer::Impl::openSession(const std::string& ep) {
                     modelKey.c_str());
     registerGridSampleFast(options);
   }
+  return gsRewrite;
+}
 
-  GsBytes bytes = readModel(modelPath);
-  const size_t gsCount = gsRewrite && cpu ? rewriteGridSampleToFast(bytes) : 0;
-
+// The compose alpha this session serves: the graph's own ellipse, said loudly.
+void logComposeAlpha(bool carriesLipTemplate, const std::string& modelKey) {
   if (carriesLipTemplate)
     le::logPrintf("[le] !!! lip contour NOT bound to the compose alpha (%s): %s \xe2\x80\x94 this session serves the "
                   "graph's own ELLIPSE\n",
@@ -108,6 +92,34 @@ void Renderer::Impl::openSession(const std::string& ep) {
                   "generates the over-covering elliptical region the contour replaces. BACKFILL IT: "
                   "models/ombrine-2/tools/carry_lip_template_fleet.py\n",
                   modelKey.c_str(), "lip_template.v1.json");
+}
+
+}  // namespace
+
+void Renderer::Impl::openSession(const std::string& ep) {
+  options = Ort::SessionOptions();
+  options.SetIntraOpNumThreads(threads);
+  options.SetInterOpNumThreads(1);
+  options.SetGraphOptimizationLevel(GraphOptimizationLevel::ORT_ENABLE_ALL);
+  // Spinning intra-op threads burn the cores the paste and the decoder need between frames.
+  if (!envBeginsWith("LE_ORT_SPIN", '1')) options.AddConfigEntry("session.intra_op.allow_spinning", "0");
+  options.AddConfigEntry("mlas.disable_kleidiai", "1");
+  const char* profile = std::getenv("LE_ORT_PROFILE");
+  profiling = profile && *profile;
+  if (profiling) options.EnableProfiling(profile);
+
+  const EpRequest request = parseEp(ep);
+  if (request.coreml)
+    options.AppendExecutionProvider("CoreML", {{"ModelFormat", "MLProgram"},
+                                               {"MLComputeUnits", request.units},
+                                               {"ModelCacheDirectory", coremlCacheDir(bundleDir)}});
+  const bool cpu = !request.coreml;
+
+  const bool gsRewrite = prepareGridSample(options, modelPath, modelKey, cpu);
+  GsBytes bytes = readModel(modelPath);
+  const size_t gsCount = gsRewrite && cpu ? rewriteGridSampleToFast(bytes) : 0;
+
+  logComposeAlpha(carriesLipTemplate, modelKey);
 
   if (gsCount)
     le::logPrintf("[le] std GridSample -> com.zentrova::GridSampleFast load-time rewrite: %zu node(s) (%s)\n",
