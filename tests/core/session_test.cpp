@@ -93,11 +93,11 @@ size_t processThreads() {
   return static_cast<size_t>(std::distance(begin(tasks), end(tasks)));
 }
 
-class SessionThreads : public testing::TestWithParam<int> {};
+class SessionThreadRequest : public testing::TestWithParam<int> {};
 
 // A director's intra-op pool is built whole at its first run; thousands of threads took minutes
 // and gigabytes before the first frame and again at le_destroy.
-TEST_P(SessionThreads, HugeRequestIsCappedAtTheHardwareThreads) {
+TEST_P(SessionThreadRequest, HugeRequestIsCappedAtTheHardwareThreads) {
   const unsigned hw = std::thread::hardware_concurrency();
   const int cap = hw > 0 ? static_cast<int>(hw) : GetParam();
   le_log_set([](const char*, void*) {}, nullptr);
@@ -116,7 +116,7 @@ TEST_P(SessionThreads, HugeRequestIsCappedAtTheHardwareThreads) {
   EXPECT_LE(processThreads(), before + size_t(cap) + 4);
 }
 
-INSTANTIATE_TEST_SUITE_P(Requests, SessionThreads, testing::Values(4000, 100000));
+INSTANTIATE_TEST_SUITE_P(Requests, SessionThreadRequest, testing::Values(4000, 100000));
 
 TEST(Session, ThreadBudgetIsSetThroughTheApi) {
   const int dflt = le_threads();
