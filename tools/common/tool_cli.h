@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <cstring>
 
 #include "le/le.h"
 
@@ -12,6 +13,21 @@ namespace le::tool {
 inline void printVersion(const char* tool) {
   const unsigned v = le_version();
   std::printf("%s (le) %u.%u.%u\n", tool, v >> 16, (v >> 8) & 0xffu, v & 0xffu);
+}
+
+// A lone --help (or -h) prints usage and a lone --version the version, both on standard output.
+// Returns true when it answered, and the tool then exits 0.
+inline bool answeredHelpOrVersion(int argc, char** argv, const char* tool, const char* usage) {
+  if (argc != 2) return false;
+  if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
+    std::fputs(usage, stdout);
+    return true;
+  }
+  if (std::strcmp(argv[1], "--version") == 0) {
+    printVersion(tool);
+    return true;
+  }
+  return false;
 }
 
 }  // namespace le::tool

@@ -35,14 +35,7 @@ int list(const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-    std::fputs(kUsage, stdout);
-    return 0;
-  }
-  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-    le::tool::printVersion("le-imx");
-    return 0;
-  }
+  if (le::tool::answeredHelpOrVersion(argc, argv, "le-imx", kUsage)) return 0;
   try {
     if (argc == 4 && std::strcmp(argv[1], "pack") == 0) {
       le::imx::packDirectory(argv[2], argv[3]);

@@ -153,14 +153,7 @@ int describe(const std::string& bundle) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-    std::fputs(kUsage, stdout);
-    return 0;
-  }
-  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-    le::tool::printVersion("le-info");
-    return 0;
-  }
+  if (le::tool::answeredHelpOrVersion(argc, argv, "le-info", kUsage)) return 0;
   Options o;
   if (!parse(argc, argv, o)) {
     std::fputs(kUsage, stderr);
