@@ -4,7 +4,7 @@
 // with the utterance's first speech frame. Only the library's C interface is used.
 //
 //   le-speak BUNDLE [--motion DIR] (--wav FILE | --text "...") --out talk.mp4 [--fast]
-//            [--interrupt-at SECONDS] [--threads N]
+//            [--interrupt-at SECONDS] [--threads N] [--frames-out FILE] [--verbose]
 //   le-speak (--wav FILE | --text "...") --pcm-out FILE.s16
 //
 // Any failure ends the run with one line on standard error and exit status 1, and removes the
@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <stdexcept>
@@ -39,6 +40,14 @@ constexpr int kRampFrames = 6;
 
 using Session = std::unique_ptr<le_ctx, void (*)(le_ctx*)>;
 using Pipeline = std::unique_ptr<le_utt, void (*)(le_utt*)>;
+
+// The library's diagnostic lines ("[tag] text"): its warnings always reach standard error, the
+// rest only with --verbose, so that a failing run ends in the tool's one line.
+void forwardLibraryLog(const char* line, void* verbose) {
+  const char* text = std::strstr(line, "] ");
+  const bool warning = text && std::strncmp(text + 2, "WARNING", 7) == 0;
+  if (warning || *static_cast<const bool*>(verbose)) std::fprintf(stderr, "%s\n", line);
+}
 
 std::vector<int16_t> speechOf(const Options& o) {
   return o.wav.empty() ? synthesiseSpeech(o.text) : readAudioFile(o.wav);
@@ -72,6 +81,7 @@ Pipeline openPipeline(le_ctx* ctx, const Options& o) {
 }
 
 int speak(const Options& o, std::vector<int16_t> audio) {
+  le_log_set(&forwardLibraryLog, const_cast<bool*>(&o.verbose));
   Session session(le_create(o.bundle.c_str(), "b1", o.threads, nullptr), &le_destroy);
   if (!session) throw std::runtime_error(std::string("le-speak: ") + le_last_error());
   le_ctx* ctx = session.get();
@@ -84,11 +94,15 @@ int speak(const Options& o, std::vector<int16_t> audio) {
   host.interruptAt = o.interruptAt;
   UtteranceAudio track(std::move(audio), kPipelineRate, kFps);
   le::tool::ProgressBar bar(int(host.leadInFrames + track.frames() + kRampFrames + host.tailFrames));
+  std::ofstream frameLog;
+  if (!o.framesOut.empty() && !(frameLog = std::ofstream(o.framesOut)))
+    throw std::runtime_error("le-speak: cannot write " + o.framesOut);
   int64_t written = 0;
   auto sink = [&](const PulledFrame& f) {
     if (f.firstAfterInterrupt) track.stopAt(written);
     if (f.info.kind == 1 && f.info.frameNo == 0) track.startAt(written);
     writer.write(f.rgb, track.span(written), track.samplesPerFrame());
+    if (frameLog.is_open()) frameLog << written << ' ' << f.info.kind << ' ' << f.info.idx << ' ' << f.info.frameNo << '\n';
     bar.update(int(++written));
   };
   HostReport report;

@@ -10,7 +10,7 @@ namespace le_speak {
 
 const char kUsage[] =
     "usage: le-speak BUNDLE [--motion DIR] (--wav FILE | --text \"...\") --out talk.mp4 [--fast]\n"
-    "                [--interrupt-at SECONDS] [--threads N]\n"
+    "                [--interrupt-at SECONDS] [--threads N] [--frames-out FILE] [--verbose]\n"
     "       le-speak (--wav FILE | --text \"...\") --pcm-out FILE.s16\n"
     "       le-speak --help | --version\n"
     "  --motion DIR         motion directory of the speech engine (default: the bundle itself)\n"
@@ -20,6 +20,8 @@ const char kUsage[] =
     "  --fast               push and pull as fast as the pipeline goes instead of in real time\n"
     "  --interrupt-at S     interrupt the utterance S seconds after its first speech frame\n"
     "  --threads N          the session's and the speech engine's thread count\n"
+    "  --frames-out FILE    write a line per video frame: frame kind idx frameNo (0 idle, 1 speech, 2 ramp)\n"
+    "  --verbose            show every diagnostic line of the library (default: its warnings)\n"
     "  --pcm-out FILE       only write the speech as pushed: 16 kHz mono 16-bit raw samples\n";
 
 namespace {
@@ -47,7 +49,8 @@ double toDouble(const std::string& s, size_t* used) { return std::stod(s, used);
 void requireCoherent(const Options& o) {
   if (o.wav.empty() == o.text.empty()) usage("give exactly one of --wav FILE and --text \"...\"");
   if (!o.pcmOut.empty()) {
-    if (!o.out.empty() || !o.bundle.empty()) usage("--pcm-out takes neither BUNDLE nor --out");
+    if (!o.out.empty() || !o.bundle.empty() || !o.framesOut.empty())
+      usage("--pcm-out takes neither BUNDLE nor --out nor --frames-out");
     return;
   }
   if (o.bundle.empty()) usage("BUNDLE is required");
@@ -71,7 +74,9 @@ Options parseOptions(int argc, char** argv) {
     else if (a == "--text") o.text = value();
     else if (a == "--out") o.out = value();
     else if (a == "--pcm-out") o.pcmOut = value();
+    else if (a == "--frames-out") o.framesOut = value();
     else if (a == "--fast") o.fast = true;
+    else if (a == "--verbose") o.verbose = true;
     else if (a == "--interrupt-at") {
       o.interruptAt = number<double>(value(), "--interrupt-at", toDouble);
       if (!(o.interruptAt >= 0.0)) usage("--interrupt-at needs a number of seconds from 0 on");

@@ -9,7 +9,10 @@ struct Options {
   std::string bundle, motion, wav, text, out;
   // Only convert the audio to 16 kHz mono and write it here as raw 16-bit little-endian samples.
   std::string pcmOut;
+  // A line per written video frame: "frame kind idx frameNo" (kind 0 idle, 1 speech, 2 ramp).
+  std::string framesOut;
   bool fast = false;
+  bool verbose = false;  // every diagnostic line of the library, not only its warnings
   double interruptAt = -1.0;  // negative: no interrupt
   int threads = 0;
 };
