@@ -146,6 +146,14 @@ INSTANTIATE_TEST_SUITE_P(
                    return kBundle + " --motion " + (d / "none") + " --text hello --out " + (d / "talk.mp4");
                  },
                  [](const TempDir& d) { return "le-speak: no motion directory " + (d / "none"); }},
+        BadInput{"MotionDirectoryWithoutMotionMembers",
+                 [](const TempDir& d) {
+                   return kBundle + " --motion " + (d / "nomotion") + " --text hello --out " + (d / "talk.mp4");
+                 },
+                 [](const TempDir& d) {
+                   return "le-speak: the motion directory " + (d / "nomotion") +
+                          " cannot drive speech: le_motion_create: cannot open " + (d / "nomotion") + "/meta.json";
+                 }},
         BadInput{"NoBundle",
                  [](const TempDir& d) { return (d / "nobundle") + " --text hello --out " + (d / "talk.mp4"); },
                  [](const TempDir& d) {

@@ -41,9 +41,9 @@ class PullLoop {
   HostReport report_;
   int64_t pulled_ = 0;
   int64_t frame0At_ = -1;  // pulled frame count at speech frame 0
-  bool spoke_ = false, interruptPending_ = false;
+  bool spoke_ = false, interruptPending_ = false, ended_ = false;
   int tailLeft_ = -1;  // idle frames still to pull once idle resumed after speech; -1: not yet
-  Clock::time_point endedAt_{};
+  Clock::time_point endedAt_{};  // when the pusher was seen done (ended_)
 };
 
 bool PullLoop::pullOne() {
@@ -74,14 +74,13 @@ void PullLoop::failOnFatalRender() {
   char text[512];
   if (le_utt_render_status(utt_, text, sizeof text, nullptr) == -1)
     throw std::runtime_error(std::string("le-speak: rendering failed: ") + text);
-  if (!spoke_ && pusher_.done() && secondsSince(endedAt_) > kNoSpeechSeconds)
+  if (!spoke_ && ended_ && secondsSince(endedAt_) > kNoSpeechSeconds)
     throw std::runtime_error("le-speak: the pipeline delivered no speech frame " +
                              std::to_string(int(kNoSpeechSeconds)) + " s after the end of the audio");
 }
 
 HostReport PullLoop::run() {
   const auto begin = Clock::now();
-  bool wasDone = false;
   for (int64_t tick = 0; !finished(); ++tick) {
     if (!pusher_.started() && pulled_ >= options_.leadInFrames) pusher_.start(options_.fast);
     if (!options_.fast) std::this_thread::sleep_until(begin + tick * kFramePeriod);
@@ -91,9 +90,9 @@ HostReport PullLoop::run() {
       if (!spoke_) ++report_.latePullsBeforeSpeech;
     }
     if (!got && options_.fast) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    if (!wasDone && pusher_.done()) {
+    if (!ended_ && pusher_.done()) {
       endedAt_ = Clock::now();
-      wasDone = true;
+      ended_ = true;
     }
     failOnFatalRender();
   }

@@ -217,6 +217,8 @@ void TalkWriter::Impl::encodeAudio(const int16_t* samples, int count) {
 std::string TalkWriter::Impl::abandon() {
   if (finished || !fileCreated) return "";
   fileCreated = false;
+  // The encoders' notes about the packets they are left holding would follow the tool's one line.
+  av_log_set_level(AV_LOG_ERROR);
   if (format->pb) avio_closep(&format->pb);
   // Only a file of our own goes: a device or pipe given as the output stays.
   struct stat st;
