@@ -129,13 +129,14 @@ struct le_utt {
   void startRamp(int si, const float* pose, int frames);
   void rampFrame();
   void idleIndexAfter(int t) { p_.idleIdx = (t + 1) % NT_; }
-  void idleFrame();
+  bool idleFrame();
   bool hasXsTarget() const { return !xsTarget_.empty(); }
   const float* xsTargetRow(int t) const;
 
   // Admission (utt_admit.cpp): the time it took, and the part of it spent waiting for room.
   struct AdmitTime {
     double totalMs = 0, waitMs = 0;
+    bool failed = false;  // the driver or the compositor failed (a recorded failure)
   };
   AdmitTime admit(const le::utt::FrameOrder& order);
   AdmitTime pasteNow(const le::utt::FrameOrder& order);

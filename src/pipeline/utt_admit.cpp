@@ -27,7 +27,8 @@ le_utt::AdmitTime le_utt::pasteNow(const le::utt::FrameOrder& order) {
   const int64_t generation = p_.generation;
   if (waitForRingSlot(generation, time.waitMs)) {
     const size_t slot = ring_.writeSlot();
-    if (fillSlot(slot, order.crop, order.idx)) publish(slot, order, generation);
+    time.failed = !fillSlot(slot, order.crop, order.idx);
+    if (!time.failed) publish(slot, order, generation);
   }
   time.totalMs = msSince(t0);
   return time;

@@ -232,6 +232,5 @@ void le_utt::maybeEndSpeech() {
 // Idle frames are made one at a time, as the host pulls them.
 bool le_utt::idleTurn(const TurnInput& in) {
   if (in.ringFill != 0 || in.pasteDepth != 0) return false;
-  idleFrame();
-  return true;
+  return idleFrame();
 }

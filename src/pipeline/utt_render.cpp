@@ -117,8 +117,11 @@ void le_utt::rampFrame() {
   if (--p_.rampLeft == 0) setState(le::utt::kIdle);
 }
 
-void le_utt::idleFrame() {
+// False when the frame could not be made (the failure is recorded), so that a broken driver does
+// not keep the producer spinning.
+bool le_utt::idleFrame() {
   const int t = p_.idleIdx;
-  admit({nullptr, 0, t, -1, nullptr});
+  const bool failed = admit({nullptr, 0, t, -1, nullptr}).failed;
   idleIndexAfter(t);
+  return !failed;
 }

@@ -82,7 +82,7 @@ struct Pulled {
 };
 
 // Pulls one frame, polling for at most `seconds`; false when none came.
-inline bool pullOne(le_utt* utt, Pulled& out, size_t frameBytes, double seconds = 60) {
+inline bool pullOne(le_utt* utt, Pulled& out, size_t frameBytes, double seconds = 20) {
   out.frame.resize(frameBytes);
   const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
   while (std::chrono::steady_clock::now() < until) {

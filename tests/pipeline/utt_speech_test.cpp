@@ -154,6 +154,19 @@ TEST_P(UttSpeech, MouthMotionFollowsTheSpeechEnvelope) {
                                 << " against " << quiet / double(third);
 }
 
+// Hybrid mode collects the engine's answers on later turns instead of waiting for them.
+TEST_P(UttSpeech, HybridModeDeliversTheWholeUtterance) {
+  le_utt_opts opts{};
+  opts.eager = -2;
+  UttPtr utt = open(opts);
+  const auto pcm = sentencePcm("fox");
+  const auto got = speak(utt.get(), pcm);
+  const auto speech = ofKind(got, 1);
+  ASSERT_EQ(speech.size(), (pcm.size() + 639) / 640);
+  for (size_t i = 0; i < speech.size(); ++i) EXPECT_EQ(speech[i].frameNo, int(i));
+  EXPECT_EQ(countKind(got, 2), 6);
+}
+
 TEST_P(UttSpeech, SteadyModelDashRendersEveryFrameAlone) {
   le_utt_opts opts{};
   opts.steadyModel = "-";
