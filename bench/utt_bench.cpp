@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "le/le.h"
+#include "le/le_a2x.h"
 #include "le/le_utt.h"
 
 namespace {
@@ -131,6 +132,33 @@ void firstFrame(benchmark::State& state, bool paced) {
 }
 BENCHMARK_CAPTURE(firstFrame, burst, false)->Name("utt/first_frame_burst/ours")->Iterations(3)->UseRealTime();
 BENCHMARK_CAPTURE(firstFrame, paced, true)->Name("utt/first_frame_paced/ours")->Iterations(3)->UseRealTime();
+
+// The engine alone under the same real-time pushes: the time from the first push until it has a
+// frame ready. The pipeline's paced latency is this look-ahead plus what the pipeline adds.
+void engineLookAhead(benchmark::State& state) {
+  setenv("W2V_ONNX", (std::string(LE_BENCH_FIXTURES) + "/speech/w2v_8s.onnx").c_str(), 0);
+  le_a2x* a2x = le_a2x_create(kMotion.c_str(), 2);
+  if (!a2x) {
+    state.SkipWithError(le_a2x_last_error());
+    return;
+  }
+  std::vector<float> pcm;
+  for (int16_t s : sentence("fox")) pcm.push_back(float(s) / 32768.0f);
+  double latency = 0;
+  for (auto _ : state) {
+    le_a2x_reset(a2x, 0, 1, 1);
+    const auto start = Clock::now();
+    for (size_t at = 0; at < pcm.size(); at += 320) {
+      le_a2x_push(a2x, pcm.data() + at, int(std::min<size_t>(320, pcm.size() - at)));
+      if (le_a2x_avail(a2x) > 0) break;
+      std::this_thread::sleep_until(start + std::chrono::milliseconds(20 * (at / 320 + 1)));
+    }
+    latency += std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+  }
+  le_a2x_destroy(a2x);
+  state.counters["latency_ms"] = latency / double(state.iterations());
+}
+BENCHMARK(engineLookAhead)->Name("utt/first_frame_paced/engine_alone")->Iterations(3)->UseRealTime();
 
 // A minute of speech pushed at real-time pace and pulled on the host's own 25 fps clock.
 void realTime(benchmark::State& state, const char* pastePipelined) {

@@ -1,6 +1,7 @@
 // A pipeline without speech: its creation, its refusals, idle frames and the pull contract.
 #include <filesystem>
 
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "utt_host.h"
 
@@ -49,6 +50,22 @@ TEST(UttCreate, EngineFailureShowsInReadyWithTheEnginesText) {
   Pulled p;
   EXPECT_TRUE(pullOne(utt.get(), p, frameBytesOf(ctx.get())));
   EXPECT_EQ(p.info.kind, 0);
+}
+
+// LE_STEADY_MODEL names the chunk renderer whatever the options say; a model the bundle lacks is a
+// warning of the warm-up, and the pipeline still gets ready.
+TEST(UttCreate, SteadyModelVariableReplacesTheOption) {
+  ScopedEnv steady("LE_STEADY_MODEL", "b98");
+  CtxPtr ctx = openSession();
+  const std::string dir = fixture("motion-test");
+  le_utt_opts opts = optsFor(dir);
+  opts.steadyModel = "b24_fp32";
+  UttPtr utt(le_utt_create(ctx.get(), &opts));
+  ASSERT_TRUE(utt) << le_utt_last_error();
+  ASSERT_EQ(waitReady(utt.get()), 1) << le_utt_last_error();
+  char text[512];
+  EXPECT_EQ(le_utt_render_status(utt.get(), text, sizeof text, nullptr), 0);
+  EXPECT_NE(std::string(text).find("model_b98.onnx"), std::string::npos) << text;
 }
 
 class UttIdle : public ::testing::Test {
