@@ -1,6 +1,7 @@
 // The utterance pipeline at the C boundary. Only le_utt_create clears the family's error text;
 // the other exports set it when they fail and leave it alone otherwise.
 #include <cstring>
+#include <stdexcept>
 #include <string>
 
 #include "core/last_error.h"
@@ -12,13 +13,28 @@ namespace {
 
 void failWith(const char* where, const char* reason) { le::setErr<le::UttFamily>(where, reason); }
 
-le_utt* create(le_ctx& ctx, const le_utt_opts& opts) {
-  le::utt::Settings settings = le::utt::resolveSettings(opts, ctx.threads);
+le_utt* build(le_ctx& ctx, le::utt::Settings settings) {
   le::rendererOf(ctx);
   auto utt = std::make_unique<le_utt>(ctx, std::move(settings));
   const std::string& note = ctx.renderer->directorNote();
   if (!note.empty()) utt->noteRenderFail("director load", note, false);
   return utt.release();
+}
+
+// The session is claimed before anything is built, so that two hosts creating at once cannot both
+// win; a failed build gives it back.
+le_utt* create(le_ctx& ctx, const le_utt_opts& opts) {
+  le::utt::Settings settings = le::utt::resolveSettings(opts, ctx.threads);
+  bool idle = false;
+  if (!ctx.pipelineRunning.compare_exchange_strong(idle, true)) {
+    throw std::runtime_error("the session already runs a pipeline; destroy it first");
+  }
+  try {
+    return build(ctx, std::move(settings));
+  } catch (...) {
+    ctx.pipelineRunning = false;
+    throw;
+  }
 }
 
 }  // namespace

@@ -65,6 +65,7 @@ le_utt::~le_utt() {
   }
   dispatcher_.reset();
   engine_.reset();
+  ctx_.pipelineRunning = false;
   if (std::getenv("LE_UTT_STAGE_REPORT")) {
     std::string line = le::utt::stageReportLine(counters_, 0);
     line.pop_back();

@@ -79,6 +79,17 @@ class UttIdle : public ::testing::Test {
   UttPtr utt;
 };
 
+// The pipeline's threads own the session's director and cursor: one pipeline per session at a
+// time.
+TEST_F(UttIdle, ASecondPipelineOnTheSessionIsRefusedUntilTheFirstIsGone) {
+  const std::string dir = fixture("motion-test");
+  EXPECT_EQ(le_utt_open(ctx.get(), dir.c_str()), nullptr);
+  EXPECT_STREQ(le_utt_last_error(), "le_utt_create: the session already runs a pipeline; destroy it first");
+  utt.reset();
+  UttPtr again(le_utt_open(ctx.get(), dir.c_str()));
+  EXPECT_TRUE(again) << le_utt_last_error();
+}
+
 TEST_F(UttIdle, ReadyTurnsOneWithoutAudio) {
   EXPECT_EQ(le_utt_ready(utt.get()), 0);
   EXPECT_EQ(waitReady(utt.get()), 1);
