@@ -82,9 +82,16 @@ struct Pulled {
 };
 
 // Pulls one frame, polling for at most `seconds`; false when none came.
+// How much longer than a plain build a sanitizer build takes to make a frame.
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+constexpr double kSlowdown = 10;
+#else
+constexpr double kSlowdown = 1;
+#endif
+
 inline bool pullOne(le_utt* utt, Pulled& out, size_t frameBytes, double seconds = 20) {
   out.frame.resize(frameBytes);
-  const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds * kSlowdown);
   while (std::chrono::steady_clock::now() < until) {
     if (le_utt_pull_frame(utt, out.frame.data(), out.frame.size(), &out.info) == 1) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
