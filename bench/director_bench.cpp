@@ -15,8 +15,8 @@
 
 #include "le/le.h"
 #include "ratio.h"
-#include "render/gridsample_rewrite.h"
-#include "render/zentrova_domain.h"
+#include "render/graph/gridsample_rewrite.h"
+#include "render/ops/zentrova_domain.h"
 
 namespace {
 
