@@ -55,4 +55,35 @@ void gsRebuild(const GsBytes& model, const GsGraphEdit& edit, GsBytes& out) {
   out.swap(result);
 }
 
+GsBytes gsReplaceNodes(GsSlice graph, const GsNodeReplacer& replace) {
+  GsBytes out;
+  out.reserve(graph.size + 1024);
+  size_t nodeIndex = 0;
+  GsReader reader(graph);
+  GsField f;
+  while (reader.next(f)) {
+    const bool node = f.number == kGraphNode && f.wireType == 2;
+    if (!(node && replace(nodeIndex, f.payload, out))) gsPutRaw(out, f.raw);
+    if (node) ++nodeIndex;
+  }
+  return out;
+}
+
+GsBytes gsWithGraph(const GsBytes& model, const GsBytes& graph) {
+  GsBytes out;
+  out.reserve(model.size() + graph.size());
+  bool graphDone = false;
+  GsReader reader(gsSliceOf(model));
+  GsField f;
+  while (reader.next(f)) {
+    if (f.number == kModelGraph && f.wireType == 2 && !graphDone) {
+      gsPutBytes(out, kModelGraph, graph);
+      graphDone = true;
+    } else {
+      gsPutRaw(out, f.raw);
+    }
+  }
+  return out;
+}
+
 }  // namespace le

@@ -1,7 +1,9 @@
 // Re-serialises a model under an edit of its graph, copying every untouched field byte for byte.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,5 +28,14 @@ struct GsGraphEdit {
 // The model re-serialised under the edit: every model field in place, the graph re-emitted at the
 // position it had. With an empty edit and minimal length prefixes, out equals model byte for byte.
 void gsRebuild(const GsBytes& model, const GsGraphEdit& edit, GsBytes& out);
+
+// The graph with each node either kept (replace returns false) or replaced by the graph fields
+// replace appended to out (nodes and initializers, already wrapped as graph fields); every other
+// graph field is copied in place.
+using GsNodeReplacer = std::function<bool(size_t nodeIndex, GsSlice node, GsBytes& out)>;
+GsBytes gsReplaceNodes(GsSlice graph, const GsNodeReplacer& replace);
+
+// The model with its graph field replaced by `graph`; every other field copied in place.
+GsBytes gsWithGraph(const GsBytes& model, const GsBytes& graph);
 
 }  // namespace le

@@ -14,6 +14,7 @@
 #include "render/ops/zentrova_domain.h"
 #include "render/session/renderer_ep.h"
 #include "render/session/renderer_impl.h"
+#include "render/session/renderer_rewrites.h"
 
 namespace le {
 namespace {
@@ -117,17 +118,14 @@ void Renderer::Impl::openSession(const std::string& ep) {
 
   const bool gsRewrite = prepareGridSample(options, modelPath, modelKey, cpu);
   GsBytes bytes = readModel(modelPath);
-  const size_t gsCount = gsRewrite && cpu ? rewriteGridSampleToFast(bytes) : 0;
+  const RewriteCounts rewrites = applyRewrites(bytes, gsRewrite && cpu);
 
   logComposeAlpha(carriesLipTemplate, modelKey);
-
-  if (gsCount)
-    le::logPrintf("[le] std GridSample -> com.zentrova::GridSampleFast load-time rewrite: %zu node(s) (%s)\n",
-                 gsCount, modelKey.c_str());
+  logRewrites(rewrites, modelKey);
 
   // A graph no rewrite touched opens from its file, exactly as the bundle stores it.
-  session = gsCount ? Ort::Session(env, bytes.data(), bytes.size(), options)
-                    : Ort::Session(env, modelPath.c_str(), options);
+  session = rewrites.any() ? Ort::Session(env, bytes.data(), bytes.size(), options)
+                           : Ort::Session(env, modelPath.c_str(), options);
   epName = ep.empty() ? "cpu" : ep;
   le::logPrintf("[le] director ep=%s (%s)\n", epName.c_str(),
                cpu ? "ORT CPU EP" : "ORT CoreML EP; unclaimed nodes on the CPU EP; std GridSample kept in the graph");

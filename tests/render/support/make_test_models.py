@@ -94,3 +94,62 @@ nodes = [
 ]
 g = helper.make_graph(nodes, "unordered", [vi("X", [1, 4])], [vi("u", [1, 4])])
 save("unordered", g, [("", 16)])
+
+
+# The director head's upsampling: a Conv, then one cubic x2 Resize (half_pixel) that the head
+# rewrite replaces. Odd sizes, so that the edge rows and columns of both phases are compared.
+def head_graph(name, resizes, c=5, h=17, w=23, scales_const=False, shared_scales=False):
+    """resizes: (node name, extra attributes, scales) per Resize, each applied to the Conv's output;
+    with shared_scales every Resize reads the first one's scales."""
+    rng = np.random.default_rng(11)
+    inits = [numpy_helper.from_array(rng.standard_normal((c, 3, 3, 3)).astype(np.float32) * 0.3, "head_w")]
+    nodes = [helper.make_node("Conv", ["X", "head_w"], ["feat"], name="/head/conv", pads=[1, 1, 1, 1])]
+    outputs = []
+    for i, (node_name, attrs, scales) in enumerate(resizes):
+        scale_name = "scales%d" % (0 if shared_scales else i)
+        value = helper.make_tensor(scale_name, TensorProto.FLOAT, [4], scales)
+        if scales_const:
+            nodes.append(helper.make_node("Constant", [], [scale_name], name="/const%d" % i, value=value))
+        elif not (shared_scales and i > 0):
+            inits.append(value)
+        out = "Y%d" % i
+        kwargs = dict(mode="cubic", coordinate_transformation_mode="half_pixel")
+        kwargs.update(attrs)
+        nodes.append(helper.make_node("Resize", ["feat", "", scale_name], [out], name=node_name, **kwargs))
+        outputs.append(vi(out, None))
+    g = helper.make_graph(nodes, name, [vi("X", [1, 3, h, w])], outputs, initializer=inits)
+    save(name, g, [("", 18)])
+
+
+X2 = [1.0, 1.0, 2.0, 2.0]
+head_graph("head_cubic", [("/head/up_cubic", {}, X2)])
+# Unnamed, scales from a Constant node, another a, every optional attribute spelled at its default.
+head_graph("head_cubic_const", [("", dict(cubic_coeff_a=-0.5, antialias=0, exclude_outside=0,
+                                          keep_aspect_ratio_policy="stretch"), X2)], scales_const=True)
+# The scales also feed a linear Resize, so they must outlive the cubic one.
+head_graph("head_cubic_shared", [("/head/up_cubic", {}, X2), ("/head/up_linear", dict(mode="linear"), X2)],
+           shared_scales=True)
+# Near misses: the rewrite must leave each of them as it is.
+head_graph("head_cubic_two", [("/head/up_a", {}, X2), ("/head/up_b", {}, X2)])
+head_graph("head_cubic_scales23", [("/head/up_cubic", {}, [1.0, 1.0, 2.0, 3.0])])
+head_graph("head_cubic_corners", [("/head/up_cubic", dict(coordinate_transformation_mode="align_corners"), X2)])
+head_graph("head_cubic_exclude", [("/head/up_cubic", dict(exclude_outside=1), X2)])
+head_graph("head_cubic_axes", [("/head/up_cubic", dict(axes=[0, 1, 2, 3]), X2)])
+# The data of the Resize comes straight from a graph input: no Conv tells its channel count.
+g = helper.make_graph([helper.make_node("Resize", ["X", "", "scales"], ["Y"], name="/head/up_cubic", mode="cubic",
+                                        coordinate_transformation_mode="half_pixel")],
+                      "head_cubic_noconv", [vi("X", [1, 3, 8, 8])], [vi("Y", None)],
+                      initializer=[helper.make_tensor("scales", TensorProto.FLOAT, [4], X2)])
+save("head_cubic_noconv", g, [("", 18)])
+
+# The student's blend: a MatMul named exactly /s2/blend (normalised to Gemm) and one whose name only
+# begins with it (kept).
+rng = np.random.default_rng(12)
+nodes = [
+    helper.make_node("MatMul", ["A", "blend_w"], ["mixed"], name="/s2/blend", doc_string="blend"),
+    helper.make_node("MatMul", ["mixed", "long_w"], ["out"], name="/s2/blend/MatMul"),
+]
+g = helper.make_graph(nodes, "student", [vi("A", [6, 8])], [vi("out", [6, 3]), vi("mixed", [6, 4])],
+                      initializer=[numpy_helper.from_array(rng.standard_normal((8, 4)).astype(np.float32), "blend_w"),
+                                   numpy_helper.from_array(rng.standard_normal((4, 3)).astype(np.float32), "long_w")])
+save("student_blend", g, [("", 17)])
