@@ -1,7 +1,9 @@
 // The demo-size director (crop 512) at batch 1 and 4, run by ONNX Runtime's CPU provider with two
 // intra-op threads as the renderer opens it, once as baked (ONNX Runtime's own GridSample) and once
 // with the load-time rewrite to com.zentrova::GridSampleFast; and the whole frame call a host makes,
-// le_render_drive_rgba on the demo bundle at 1280 x 720 (render and paste).
+// le_render_drive_rgba on the demo bundle at 1280 x 720 (render and paste). Beside them, the cubic
+// x2 Resize of a full-size head (half the crop to the crop) against the chain the head rewrite
+// puts in its place.
 #include <benchmark/benchmark.h>
 #include <onnxruntime_cxx_api.h>
 
@@ -15,8 +17,12 @@
 
 #include "le/le.h"
 #include "ratio.h"
-#include "render/gridsample_rewrite.h"
-#include "render/zentrova_domain.h"
+#include "render/graph/gridsample_rewrite.h"
+#include "render/graph/head_resize_rewrite.h"
+#include "render/graph/onnx_emitter.h"
+#include "render/graph/onnx_graph_reader.h"
+#include "render/graph/onnx_tensor_reader.h"
+#include "render/ops/zentrova_domain.h"
 
 namespace {
 
@@ -125,6 +131,73 @@ void driveRgba(benchmark::State& state) {
   le_destroy(ctx);
 }
 
+// The full-size head's last step: a 1x1 Conv (which names the channel count) and the cubic x2
+// Resize from half the demo crop to the crop, as baked and after the load-time head rewrite.
+le::GsBytes headResizeModel() {
+  constexpr int64_t kChannels = 3, kSide = kCrop / 2;
+  le::GsBytes graph, model, opset, none, resizeAttrs;
+  std::vector<float> weights(kChannels * kChannels, 0.f);
+  for (int64_t c = 0; c < kChannels; ++c) weights[size_t(c * kChannels + c)] = 1.f;
+  const float scales[] = {1.f, 1.f, 2.f, 2.f};
+  le::gsInit(graph, "w", le::kTensorFloat, {kChannels, kChannels, 1, 1}, weights.data(), weights.size() * 4);
+  le::gsInit(graph, "scales", le::kTensorFloat, {4}, scales, sizeof scales);
+  le::gsNode(graph, "Conv", {"X", "w"}, "feat", "/head/conv2", none);
+  le::gsAttrS(resizeAttrs, "mode", "cubic");
+  le::gsAttrS(resizeAttrs, "coordinate_transformation_mode", "half_pixel");
+  le::gsNode(graph, "Resize", {"feat", "", "scales"}, "Y", "/head/up_cubic", resizeAttrs);
+  const int64_t x[] = {1, kChannels, kSide, kSide}, y[] = {1, kChannels, kCrop, kCrop};
+  le::gsPutTensorValueInfo(graph, le::kGraphInput, "X", x, 4);
+  le::gsPutTensorValueInfo(graph, le::kGraphOutput, "Y", y, 4);
+  le::gsPutVarintField(model, 1, 8);
+  le::gsPutBytes(model, le::kModelGraph, graph);
+  le::gsPutVarintField(opset, 2, 18);
+  le::gsPutBytes(model, le::kModelOpsetImport, opset);
+  return model;
+}
+
+// One session over the head resize model with its input and output bound.
+class HeadResize {
+ public:
+  explicit HeadResize(const le::GsBytes& model) {
+    Ort::SessionOptions opts;
+    opts.SetIntraOpNumThreads(kThreads);
+    opts.SetInterOpNumThreads(1);
+    opts.SetGraphOptimizationLevel(GraphOptimizationLevel::ORT_ENABLE_ALL);
+    opts.AddConfigEntry("session.intra_op.allow_spinning", "0");
+    opts.AddConfigEntry("mlas.disable_kleidiai", "1");
+    session_ = Ort::Session(env(), model.data(), model.size(), opts);
+    x_.resize(size_t(3) * (kCrop / 2) * (kCrop / 2));
+    y_.resize(size_t(3) * kCrop * kCrop);
+    for (size_t i = 0; i < x_.size(); ++i) x_[i] = 0.5f + 0.4f * std::sin(float(i) * 0.002f);
+    const Ort::MemoryInfo mem = Ort::MemoryInfo::CreateCpu(OrtArenaAllocator, OrtMemTypeDefault);
+    const int64_t xs[] = {1, 3, kCrop / 2, kCrop / 2}, ys[] = {1, 3, kCrop, kCrop};
+    binding_ = Ort::IoBinding(session_);
+    values_.push_back(Ort::Value::CreateTensor<float>(mem, x_.data(), x_.size(), xs, 4));
+    values_.push_back(Ort::Value::CreateTensor<float>(mem, y_.data(), y_.size(), ys, 4));
+    binding_.BindInput("X", values_[0]);
+    binding_.BindOutput("Y", values_[1]);
+  }
+
+  void run() {
+    session_.Run(Ort::RunOptions{nullptr}, binding_);
+    benchmark::DoNotOptimize(y_.data());
+  }
+
+ private:
+  Ort::Session session_{nullptr};
+  Ort::IoBinding binding_{nullptr};
+  std::vector<float> x_, y_;
+  std::vector<Ort::Value> values_;
+};
+
+void registerHeadResize(const std::string& name, const le::GsBytes& model) {
+  benchmark::RegisterBenchmark(name.c_str(), [model](benchmark::State& state) {
+    HeadResize head(model);
+    head.run();
+    for (auto _ : state) head.run();
+  })->UseRealTime()->Unit(benchmark::kMillisecond);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -143,6 +216,15 @@ int main(int argc, char** argv) {
     // Runs timed in real time carry the suffix "/real_time" in their names.
     comparisons.push_back({base, base + "/ort/real_time", base + "/ours/real_time"});
   }
+  const le::GsBytes head = headResizeModel();
+  le::GsBytes chain = head;
+  if (le::rewriteHeadCubicResize(chain) != 1) {
+    std::fprintf(stderr, "director_bench: the head rewrite did not apply\n");
+    return 1;
+  }
+  registerHeadResize("director/head_resize/ort", head);
+  registerHeadResize("director/head_resize/ours", chain);
+  comparisons.push_back({"director/head_resize", "director/head_resize/ort/real_time", "director/head_resize/ours/real_time"});
   benchmark::RegisterBenchmark("director/drive_rgba/ours", driveRgba)->UseRealTime()->Unit(benchmark::kMillisecond);
   return le::bench::runWithRatios(argc, argv, comparisons);
 }

@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "ratio.h"
-#include "render/gridsample_rewrite.h"
-#include "render/onnx_emitter.h"
-#include "render/onnx_reader.h"
-#include "render/zentrova_domain.h"
+#include "render/graph/gridsample_rewrite.h"
+#include "render/graph/onnx_emitter.h"
+#include "render/graph/onnx_graph_reader.h"
+#include "render/ops/zentrova_domain.h"
 
 namespace {
 
@@ -29,10 +29,10 @@ struct Shape {
 
 le::GsBytes gridSampleModel(const Shape& s) {
   le::GsBytes attrs, graph, model, opset;
-  le::hcAttrS(attrs, "mode", "bilinear");
-  le::hcAttrS(attrs, "padding_mode", "border");
-  le::hcAttrI(attrs, "align_corners", 0);
-  le::hcNode(graph, "GridSample", {"X", "grid"}, "Y", "warp", attrs);
+  le::gsAttrS(attrs, "mode", "bilinear");
+  le::gsAttrS(attrs, "padding_mode", "border");
+  le::gsAttrI(attrs, "align_corners", 0);
+  le::gsNode(graph, "GridSample", {"X", "grid"}, "Y", "warp", attrs);
   const int64_t x[] = {s.n, s.c, s.h, s.w}, grid[] = {s.n, s.h, s.w, 2};
   le::gsPutTensorValueInfo(graph, le::kGraphInput, "X", x, 4);
   le::gsPutTensorValueInfo(graph, le::kGraphInput, "grid", grid, 4);

@@ -10,7 +10,7 @@
 #include "audio/motion_ep.h"
 #include "audio/motion_layout.h"
 #include "core/log.h"
-#include "render/ep_request.h"
+#include "render/session/renderer_ep.h"
 
 namespace le::audio {
 namespace {

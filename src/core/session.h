@@ -12,7 +12,7 @@
 #include "bundle/manifest.h"
 #include "driver/driver_cursor.h"
 #include "paste/paste.h"
-#include "render/renderer.h"
+#include "render/session/renderer.h"
 
 struct le_ctx {
   // Members are built in this order and destroyed in the reverse one; each step's failure unwinds

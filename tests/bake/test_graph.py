@@ -150,6 +150,31 @@ class Variants(unittest.TestCase):
         self.assertEqual([i.name for i in g.model.graph.input], ["fs_red", "pooled", "kd", "ks"])
         self.assertEqual(g.input_dims("fs_red"), [1, 64, 64, 64])
 
+    def cubic(self, g):
+        return [n for n in g.nodes if n.op_type == "Resize" and g.attrs(n).get("mode") == b"cubic"]
+
+    def test_full_head_upsamples_half_the_crop_to_the_crop_by_one_cubic_x2_fed_by_a_conv(self):
+        g = Graph("test-head-full")
+        [node] = self.cubic(g)
+        self.assertEqual(g.producer[node.input[0]].op_type, "Conv")
+        np.testing.assert_array_equal(g.inits[node.input[2]], [1, 1, 2, 2])
+        self.assertEqual([n.name for n in g.readers(node.output[0])], ["/head/generated"])
+        pool = next(n for n in g.nodes if n.name == "/head/pool")
+        self.assertEqual(g.attrs(pool)["kernel_shape"], [2, 2])
+
+    def test_head_near_misses_break_only_what_they_name(self):
+        self.assertEqual(len(self.cubic(Graph("test-head-two-cubic"))), 2)
+        g = Graph("test-head-scales23")
+        np.testing.assert_array_equal(g.inits[self.cubic(g)[0].input[2]], [1, 1, 2, 3])
+        g = Graph("test-head-align-corners")
+        self.assertEqual(g.attrs(self.cubic(g)[0])["coordinate_transformation_mode"], b"align_corners")
+
+    def test_student_blend_variants_name_the_projection_matmul(self):
+        for bundle, name in (("test-student-blend", "/s2/blend"), ("test-student-blend-long", "/s2/blend/MatMul")):
+            g = Graph(bundle)
+            self.assertEqual([n.name for n in g.nodes if n.op_type == "MatMul" and "/s2/" in n.name], [name])
+            self.assertEqual(g.inits["/s2/blend_w"].shape, (64, 4))
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "render/onnx_emitter.h"
-#include "render/onnx_reader.h"
-#include "render/onnx_tensor_reader.h"
+#include "render/graph/onnx_emitter.h"
+#include "render/graph/onnx_graph_reader.h"
+#include "render/graph/onnx_tensor_reader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
@@ -44,31 +44,31 @@ std::vector<GsBytes> seedCorpus() {
   std::vector<GsBytes> seeds;
 
   GsBytes attrs, graph;
-  le::hcAttrS(attrs, "mode", "bilinear");
-  le::hcAttrS(attrs, "padding_mode", "border");
-  le::hcAttrI(attrs, "align_corners", 0);
-  le::hcNode(graph, "GridSample", {"P_rgb", "grid"}, "rgb", "warp", attrs);
+  le::gsAttrS(attrs, "mode", "bilinear");
+  le::gsAttrS(attrs, "padding_mode", "border");
+  le::gsAttrI(attrs, "align_corners", 0);
+  le::gsNode(graph, "GridSample", {"P_rgb", "grid"}, "rgb", "warp", attrs);
   le::gsPutTensorValueInfo(graph, le::kGraphInput, "P_rgb", x, 4);
   le::gsPutTensorValueInfo(graph, le::kGraphInput, "grid", grid, 4);
   le::gsPutTensorValueInfo(graph, le::kGraphOutput, "rgb", x, 4);
   seeds.push_back(modelOf(graph, false));
 
   GsBytes baked, none;
-  le::hcNode(baked, "GridSampleFast", {"X", "grid"}, "Y", "baked", none, "com.zentrova");
-  le::hcNode(baked, "GridSample", {"Y", "grid"}, "Z", "std", attrs);
+  le::gsNode(baked, "GridSampleFast", {"X", "grid"}, "Y", "baked", none, "com.zentrova");
+  le::gsNode(baked, "GridSample", {"Y", "grid"}, "Z", "std", attrs);
   le::gsPutTensorValueInfo(baked, le::kGraphValueInfo, "Y", dyn, 4);
   seeds.push_back(modelOf(baked, true));
 
   GsBytes resizeAttrs, head;
   const int64_t axes[] = {2, 3};
   const float scales[] = {1.f, 1.f, 2.f, 2.f};
-  le::hcAttrS(resizeAttrs, "mode", "cubic");
-  le::hcAttrS(resizeAttrs, "coordinate_transformation_mode", "half_pixel");
-  le::hcAttrIs(resizeAttrs, "axes", axes, 2);
-  le::hcAttrI(resizeAttrs, "exclude_outside", 1);
-  le::hcInit(head, "scales", le::kTensorFloat, {4}, scales, sizeof scales);
-  le::hcNode(head, "Relu", {"t"}, "u", "reads_before", none);
-  le::hcNode(head, "Resize", {"P_rgb", "", "scales"}, "t", "head", resizeAttrs);
+  le::gsAttrS(resizeAttrs, "mode", "cubic");
+  le::gsAttrS(resizeAttrs, "coordinate_transformation_mode", "half_pixel");
+  le::gsAttrIs(resizeAttrs, "axes", axes, 2);
+  le::gsAttrI(resizeAttrs, "exclude_outside", 1);
+  le::gsInit(head, "scales", le::kTensorFloat, {4}, scales, sizeof scales);
+  le::gsNode(head, "Relu", {"t"}, "u", "reads_before", none);
+  le::gsNode(head, "Resize", {"P_rgb", "", "scales"}, "t", "head", resizeAttrs);
   le::gsPutTensorValueInfo(head, le::kGraphInput, "P_rgb", x, 4);
   seeds.push_back(modelOf(head, false));
   return seeds;

@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "render/gridsample_rewrite.h"
-#include "render/gs_rebuild.h"
-#include "render/gs_topo_check.h"
-#include "render/onnx_reader.h"
-#include "render/onnx_tensor_reader.h"
-#include "render/resize_attrs.h"
+#include "render/graph/gridsample_rewrite.h"
+#include "render/graph/onnx_graph_reader.h"
+#include "render/graph/onnx_rebuild.h"
+#include "render/graph/onnx_resize_attrs.h"
+#include "render/graph/onnx_tensor_reader.h"
+#include "render/graph/onnx_topo_check.h"
 
 namespace le::fuzz {
 
@@ -34,14 +34,14 @@ inline std::string onnxFuzzOne(const uint8_t* data, size_t size) {
       GsReader reader(node.raw);
       GsField f;
       reader.next(f);
-      hcReadAttrs(f.payload);
+      gsReadResizeAttrs(f.payload);
       gsIsRewritableGridSample(f.payload);
-      const GsSlice tensor = hcConstValue(f.payload);
+      const GsSlice tensor = gsConstValue(f.payload);
       std::vector<int64_t> dims;
       std::vector<float> values;
-      hcTensorDims(tensor, dims);
-      hcTensorFloats(tensor, values);
-      hcPayload(tensor);
+      gsTensorDims(tensor, dims);
+      gsTensorFloats(tensor, values);
+      gsPayload(tensor);
     }
     graphHasBakedGridSampleFast(model);
     gsTopoSelfCheck(model);

@@ -64,7 +64,8 @@ def directors(cfg, weights):
     for name, batch in director.DIRECTORS:
         model = director.build(cfg.crop, None if cfg.has("batch-dynamic") else batch, weights,
                                rows=rows, featsynth=cfg.has("featsynth"), gs_fast=cfg.has("gs-fast"),
-                               two_concat=cfg.has("two-concat"), gs_zeros=cfg.has("gs-zeros"))
+                               two_concat=cfg.has("two-concat"), gs_zeros=cfg.has("gs-zeros"),
+                               head=cfg.head, student=cfg.student_blend)
         yield name, model
 
 

@@ -15,7 +15,8 @@ and refines it with a small head:
                 position's fractional part: a curvature-corrected bilinear sample.
   head          the warped crop pooled to an eighth, concatenated with pooled64 projected to four
                 channels, one 3x3 Conv + Relu, a 1x1 Conv, one cubic x2 Resize and a linear x4
-                Resize back to the crop: a residual added to the warped crop.
+                Resize back to the crop: a residual added to the warped crop (or, in the "full"
+                heads, the same at half the crop and the cubic x2 Resize alone).
   compose       rgb = generated * a + (1 - a) * warped, a = Clip of an ellipse around the mouth
                 from kp_driving's lip rows 17 to 20.
 """
@@ -35,6 +36,9 @@ ALPHA_PAD = (1.35, 0.04, 1.6, 0.05)   # ellipse: x half-width scale and margin, 
 ALPHA_GAIN = 4.0      # steepness of the ellipse's feather
 HEAD_CH = 8
 POOLED_PROJ = 4
+# How the head's residual reaches the crop: "eighth" (cubic x2 then linear x4), "full" (cubic x2
+# alone, from half the crop) and near misses of "full" that the load-time head rewrite must skip.
+HEADS = ("eighth", "full", "two-cubic", "scales23", "align-corners")
 
 # Second differences: d2/dx2, d2/dy2 and their product as 3x3 filters.
 _D2 = np.array([1.0, -2.0, 1.0])
@@ -168,23 +172,56 @@ def _warp(g, tip, grid, a, b, ab, gs_fast, gs_zeros):
     return g.op("Add", [t, g.op("Mul", [ab, s3], "/warp/ab_s3")], "/warp/out")
 
 
-def _head(g, crop, background, pooled, w):
-    """generated = background + residual. The residual is computed at an eighth of the crop, where
-    convolutions are cheap; it ends in Conv -> cubic x2 Resize -> linear x4 Resize."""
-    e = crop // 8
-    xq = g.op("AveragePool", [background], "/head/pool", kernel_shape=[8, 8], strides=[8, 8])
-    pf = g.op("Conv", [pooled, g.const("/head/wp", w["wp"]), g.const("/head/bp", w["bp"])],
-              "/head/pooled_proj")
+def _pooled_projection(g, pooled, w, student):
+    """pooled64 projected to POOLED_PROJ channels: a 1x1 Conv, or (student) the same product as a
+    2-D MatMul over the flattened pixels, as older student graphs spell it."""
+    if not student:
+        return g.op("Conv", [pooled, g.const("/head/wp", w["wp"]), g.const("/head/bp", w["bp"])],
+                    "/head/pooled_proj")
+    rows = g.op("Transpose", [pooled], "/s2/pixels", perm=[0, 2, 3, 1])
+    rows = g.op("Reshape", [rows, g.i64("/s2/rows_shape", [-1, 64])], "/s2/rows")
+    mixed = g.op("MatMul", [rows, g.const("/s2/blend_w", w["wp"][:, :, 0, 0].T)], student)
+    mixed = g.op("Reshape", [mixed, g.i64("/s2/grid_shape", [-1, 32, 32, POOLED_PROJ])], "/s2/grid")
+    return g.op("Transpose", [mixed], "/head/pooled_proj", perm=[0, 3, 1, 2])
+
+
+def _cubic_x2(g, x, name, scales=(1.0, 1.0, 2.0, 2.0), **attrs):
+    mode = dict(mode="cubic", coordinate_transformation_mode="half_pixel")
+    mode.update(attrs)
+    return g.op("Resize", [x, "", g.const(name + "_scales", list(scales))], name, **mode)
+
+
+def _upsample_residual(g, crop, r, head):
+    """The residual back to the crop: cubic x2 then linear x4 from an eighth, or (head "full" and
+    its near misses) cubic x2 alone from half the crop."""
+    if head == "eighth":
+        return _resize(g, _cubic_x2(g, r, "/head/up_cubic"), "/head/up_linear", 4, "linear")
+    if head == "scales23":
+        wide = _cubic_x2(g, r, "/head/up_cubic", scales=(1.0, 1.0, 2.0, 3.0))
+        return _slice(g, wide, "/head/cut", 0, crop, 3)
+    if head == "align-corners":
+        return _cubic_x2(g, r, "/head/up_cubic", coordinate_transformation_mode="align_corners")
+    return _cubic_x2(g, r, "/head/up_cubic")
+
+
+def _head(g, crop, background, pooled, w, head="eighth", student=None):
+    """generated = background + residual. The residual is computed at a fraction of the crop, where
+    convolutions are cheap (an eighth, or half for the "full" heads), and ends in a Conv followed by
+    the upsampling of _upsample_residual."""
+    e = crop // 8 if head == "eighth" else crop // 2
+    xq = g.op("AveragePool", [background], "/head/pool", kernel_shape=[crop // e] * 2, strides=[crop // e] * 2)
+    pf = _pooled_projection(g, pooled, w, student)
+    if head == "two-cubic":
+        # A second qualifying cubic x2 Resize, pooled straight back to its input size.
+        pf = _cubic_x2(g, pf, "/head/pooled_cubic")
+        pf = g.op("AveragePool", [pf], "/head/pooled_cubic_pool", kernel_shape=[2, 2], strides=[2, 2])
     pf = _resize(g, pf, "/head/pooled_resize", e / 32, "linear")
     h = g.op("Concat", [xq, pf], "/head/concat", axis=1)
     h = g.op("Conv", [h, g.const("/head/w1", w["w1"]), g.const("/head/b1", w["b1"])], "/head/conv1",
              pads=[1, 1, 1, 1])
     h = g.op("Relu", [h], "/head/relu1")
     r = g.op("Conv", [h, g.const("/head/w2", w["w2"]), g.const("/head/b2", w["b2"])], "/head/conv2")
-    r = g.op("Resize", [r, "", g.const("/head/up_cubic_scales", [1.0, 1.0, 2.0, 2.0])],
-             "/head/up_cubic", mode="cubic", coordinate_transformation_mode="half_pixel")
-    r = _resize(g, r, "/head/up_linear", 4, "linear")
-    return g.op("Add", [background, r], "/head/generated")
+    return g.op("Add", [background, _upsample_residual(g, crop, r, head)], "/head/generated")
 
 
 def _alpha(g, crop, kd, rows):
@@ -226,8 +263,9 @@ def _compose(g, generated, a, background):
 
 
 def build(crop, batch, weights, rows=21, featsynth=False, gs_fast=False, two_concat=False,
-          gs_zeros=False):
-    """The director ModelProto. batch and rows are ints, or None for a dynamic dimension."""
+          gs_zeros=False, head="eighth", student=None):
+    """The director ModelProto. batch and rows are ints, or None for a dynamic dimension. head is
+    one of HEADS; student names the pooled projection's MatMul (None: a Conv)."""
     g = Graph()
     n = batch if batch is not None else "batch"
     r = rows if rows is not None else "rows"
@@ -255,7 +293,7 @@ def build(crop, batch, weights, rows=21, featsynth=False, gs_fast=False, two_con
         warped = _warp(g, tip, grid, a, b, ab, gs_fast, gs_zeros)
     background = g.op("Clip", [warped, g.const("/warp/lo", [0.0]), g.const("/warp/hi", [1.0])],
                       "/warp/clipped")
-    generated = _head(g, crop, background, pooled, weights)
+    generated = _head(g, crop, background, pooled, weights, head, student)
     alpha = _alpha(g, crop, kd, rows if rows is not None else "dynamic")
     _compose(g, generated, alpha, background)
 

@@ -39,6 +39,12 @@ VARIANTS = {
     "a2x-pos-short": "a2x_pos.f32 of one row (fewer than 2 h floats)",
     "a2x-no-meta": "no a2x_meta.json",
     "a2x-silence-prime": "a2x meta silence_prime 20",
+    "head-full": "director head computed at half the crop and upsampled by one cubic x2 Resize",
+    "head-two-cubic": "head-full with a second cubic x2 Resize (on the pooled projection)",
+    "head-scales23": "head-full with the cubic Resize's scales [1, 1, 2, 3], cut back to the crop",
+    "head-align-corners": "head-full with the cubic Resize in align_corners mode",
+    "student-blend": "pooled projection as a 2-D MatMul named /s2/blend (an older student)",
+    "student-blend-long": "the same MatMul named /s2/blend/MatMul",
 }
 
 
@@ -69,6 +75,19 @@ class BakeConfig:
     @property
     def hevc_prior(self):
         return self.has("hevc-prior") or self.has("prior-yuv420") or self.has("with-hevc")
+
+    @property
+    def head(self):
+        for kind in ("full", "two-cubic", "scales23", "align-corners"):
+            if self.has("head-" + kind):
+                return kind
+        return "eighth"
+
+    @property
+    def student_blend(self):
+        if self.has("student-blend"):
+            return "/s2/blend"
+        return "/s2/blend/MatMul" if self.has("student-blend-long") else None
 
     @property
     def kp_rows(self):

@@ -1,0 +1,27 @@
+// The load-time rewrites the renderer applies to its director graph before opening the session,
+// and the lines that report them.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "render/graph/onnx_proto_writer.h"
+
+namespace le {
+
+struct RewriteCounts {
+  size_t gridSample = 0;
+  size_t studentBlend = 0;
+  size_t headResize = 0;
+
+  bool any() const { return gridSample || studentBlend || headResize; }
+};
+
+// The GridSample rewrite when asked for, then, on every ep, the student-blend normalisation and
+// the head resize rewrite.
+RewriteCounts applyRewrites(GsBytes& bytes, bool gridSample);
+
+// One line per rewrite that changed the graph, in the order they were applied.
+void logRewrites(const RewriteCounts& counts, const std::string& modelKey);
+
+}  // namespace le

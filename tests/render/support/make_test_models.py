@@ -1,0 +1,155 @@
+"""Writes the small ONNX graphs the render tests load, one file per model, into the given directory.
+
+Every model is serialised by the onnx package, so the tests read bytes that our own writer did not
+produce. Usage: make_test_models.py OUT_DIR
+"""
+import os
+import sys
+
+import numpy as np
+import onnx
+from onnx import TensorProto, helper, numpy_helper
+
+OUT = sys.argv[1]
+
+
+def vi(name, shape):
+    return helper.make_tensor_value_info(name, TensorProto.FLOAT, shape)
+
+
+def save(name, graph, opsets, ir_version=8):
+    model = helper.make_model(graph, opset_imports=[helper.make_opsetid(d, v) for d, v in opsets],
+                              producer_name="le-tests", producer_version="1", doc_string="test model " + name)
+    model.ir_version = ir_version
+    helper.set_model_props(model, {"purpose": "render tests", "name": name})
+    onnx.save(model, os.path.join(OUT, name + ".onnx"))
+
+
+def grid_sample(inputs, output, name, **attrs):
+    return helper.make_node("GridSample", inputs, [output], name=name, **attrs)
+
+
+STD = dict(mode="bilinear", padding_mode="border", align_corners=0)
+
+# One rewritable GridSample; widths that fill whole vector steps and widths that leave a tail,
+# heights that fill and that cut the last band of 16 rows.
+for n, c, h, w in [(2, 3, 9, 13), (1, 4, 20, 8), (2, 3, 40, 64), (1, 6, 33, 67), (1, 2, 5, 3)]:
+    g = helper.make_graph([grid_sample(["X", "grid"], "Y", "warp", **STD)], "gs",
+                          [vi("X", [n, c, h, w]), vi("grid", [n, h, w, 2])], [vi("Y", [n, c, h, w])])
+    save(f"gs_w{w}", g, [("", 16)])
+
+# Opset 20 spells bilinear "linear".
+g = helper.make_graph([grid_sample(["X", "grid"], "Y", "warp", mode="linear", padding_mode="border")], "gs20",
+                      [vi("X", [1, 5, 17, 29]), vi("grid", [1, 17, 29, 2])], [vi("Y", [1, 5, 17, 29])])
+save("gs_linear20", g, [("", 20)], ir_version=9)
+
+# A grid of another spatial size than the input.
+g = helper.make_graph([grid_sample(["X", "grid"], "Y", "warp", **STD)], "gsre",
+                      [vi("X", [2, 4, 16, 20]), vi("grid", [2, 9, 31, 2])], [vi("Y", [2, 4, 9, 31])])
+save("gs_resample", g, [("", 16)])
+
+# A director-shaped graph: initializers (raw and listed), a Constant, a Resize with every attribute
+# the head rewrite reads, value infos, doc strings, and GridSample nodes of which only some qualify.
+rng = np.random.default_rng(7)
+conv_w = numpy_helper.from_array(rng.standard_normal((8, 8, 3, 3)).astype(np.float32) * 0.1, "conv_w")
+conv_b = helper.make_tensor("conv_b", TensorProto.FLOAT, [8], rng.standard_normal(8).astype(np.float32).tolist())
+scales = helper.make_tensor("scales_value", TensorProto.FLOAT, [2], [2.0, 2.0])
+nodes = [
+    helper.make_node("Conv", ["pooled64", "conv_w", "conv_b"], ["feat"], name="conv", pads=[1, 1, 1, 1],
+                     doc_string="features"),
+    grid_sample(["feat", "flow"], "warp_a", "gs_border", **STD),
+    grid_sample(["feat", "flow"], "warp_z", "gs_zeros", mode="bilinear", padding_mode="zeros", align_corners=0),
+    grid_sample(["feat", "flow"], "warp_m", "gs_nomode", padding_mode="border"),
+    grid_sample(["feat", "flow"], "warp_c", "gs_corners", mode="bilinear", padding_mode="border", align_corners=1),
+    helper.make_node("Add", ["warp_a", "warp_z"], ["sum_az"], name="add1"),
+    helper.make_node("Add", ["sum_az", "warp_m"], ["sum_azm"], name="add2"),
+    helper.make_node("Add", ["sum_azm", "warp_c"], ["feat_out"], name="add3"),
+    helper.make_node("Constant", [], ["scales"], name="scales_const", value=scales),
+    helper.make_node("Resize", ["P_rgb", "", "scales"], ["p_up"], name="head_resize", mode="cubic",
+                     coordinate_transformation_mode="half_pixel", cubic_coeff_a=-0.5, exclude_outside=1,
+                     antialias=0, axes=[2, 3], keep_aspect_ratio_policy="stretch"),
+    grid_sample(["P_rgb", "flow_rgb"], "rgb", "gs_rgb", mode="bilinear", padding_mode="border"),
+]
+g = helper.make_graph(nodes, "director",
+                      [vi("pooled64", [1, 8, 16, 16]), vi("P_rgb", [1, 3, 32, 32]), vi("flow", [1, 16, 16, 2]),
+                       vi("flow_rgb", [1, 32, 32, 2])],
+                      [vi("rgb", [1, 3, 32, 32]), vi("feat_out", [1, 8, 16, 16]), vi("p_up", [1, 3, 64, 64])],
+                      initializer=[conv_w, conv_b], value_info=[vi("feat", [1, 8, 16, 16])],
+                      doc_string="director-shaped test graph")
+save("director", g, [("", 18)])
+
+# A graph that already carries GridSampleFast beside one standard node.
+nodes = [
+    helper.make_node("GridSampleFast", ["X", "grid"], ["Y1"], name="baked", domain="com.zentrova"),
+    grid_sample(["X", "grid"], "Y2", "std", **STD),
+]
+g = helper.make_graph(nodes, "baked", [vi("X", [1, 2, 8, 12]), vi("grid", [1, 8, 12, 2])],
+                      [vi("Y1", [1, 2, 8, 12]), vi("Y2", [1, 2, 8, 12])])
+save("baked", g, [("", 16), ("com.zentrova", 1)])
+
+# Nodes out of order: the second node produces what the first reads.
+nodes = [
+    helper.make_node("Relu", ["t"], ["u"], name="reads_t"),
+    helper.make_node("Neg", ["X"], ["t"], name="makes_t"),
+]
+g = helper.make_graph(nodes, "unordered", [vi("X", [1, 4])], [vi("u", [1, 4])])
+save("unordered", g, [("", 16)])
+
+
+# The director head's upsampling: a Conv, then one cubic x2 Resize (half_pixel) that the head
+# rewrite replaces. Odd sizes, so that the edge rows and columns of both phases are compared.
+def head_graph(name, resizes, c=5, h=17, w=23, scales_const=False, shared_scales=False):
+    """resizes: (node name, extra attributes, scales) per Resize, each applied to the Conv's output;
+    with shared_scales every Resize reads the first one's scales."""
+    rng = np.random.default_rng(11)
+    inits = [numpy_helper.from_array(rng.standard_normal((c, 3, 3, 3)).astype(np.float32) * 0.3, "head_w")]
+    nodes = [helper.make_node("Conv", ["X", "head_w"], ["feat"], name="/head/conv", pads=[1, 1, 1, 1])]
+    outputs = []
+    for i, (node_name, attrs, scales) in enumerate(resizes):
+        scale_name = "scales%d" % (0 if shared_scales else i)
+        value = helper.make_tensor(scale_name, TensorProto.FLOAT, [4], scales)
+        if scales_const:
+            nodes.append(helper.make_node("Constant", [], [scale_name], name="/const%d" % i, value=value))
+        elif not (shared_scales and i > 0):
+            inits.append(value)
+        out = "Y%d" % i
+        kwargs = dict(mode="cubic", coordinate_transformation_mode="half_pixel")
+        kwargs.update(attrs)
+        nodes.append(helper.make_node("Resize", ["feat", "", scale_name], [out], name=node_name, **kwargs))
+        outputs.append(vi(out, None))
+    g = helper.make_graph(nodes, name, [vi("X", [1, 3, h, w])], outputs, initializer=inits)
+    save(name, g, [("", 18)])
+
+
+X2 = [1.0, 1.0, 2.0, 2.0]
+head_graph("head_cubic", [("/head/up_cubic", {}, X2)])
+# Unnamed, scales from a Constant node, another a, every optional attribute spelled at its default.
+head_graph("head_cubic_const", [("", dict(cubic_coeff_a=-0.5, antialias=0, exclude_outside=0,
+                                          keep_aspect_ratio_policy="stretch"), X2)], scales_const=True)
+# The scales also feed a linear Resize, so they must outlive the cubic one.
+head_graph("head_cubic_shared", [("/head/up_cubic", {}, X2), ("/head/up_linear", dict(mode="linear"), X2)],
+           shared_scales=True)
+# Near misses: the rewrite must leave each of them as it is.
+head_graph("head_cubic_two", [("/head/up_a", {}, X2), ("/head/up_b", {}, X2)])
+head_graph("head_cubic_scales23", [("/head/up_cubic", {}, [1.0, 1.0, 2.0, 3.0])])
+head_graph("head_cubic_corners", [("/head/up_cubic", dict(coordinate_transformation_mode="align_corners"), X2)])
+head_graph("head_cubic_exclude", [("/head/up_cubic", dict(exclude_outside=1), X2)])
+head_graph("head_cubic_axes", [("/head/up_cubic", dict(axes=[0, 1, 2, 3]), X2)])
+# The data of the Resize comes straight from a graph input: no Conv tells its channel count.
+g = helper.make_graph([helper.make_node("Resize", ["X", "", "scales"], ["Y"], name="/head/up_cubic", mode="cubic",
+                                        coordinate_transformation_mode="half_pixel")],
+                      "head_cubic_noconv", [vi("X", [1, 3, 8, 8])], [vi("Y", None)],
+                      initializer=[helper.make_tensor("scales", TensorProto.FLOAT, [4], X2)])
+save("head_cubic_noconv", g, [("", 18)])
+
+# The student's blend: a MatMul named exactly /s2/blend (normalised to Gemm) and one whose name only
+# begins with it (kept).
+rng = np.random.default_rng(12)
+nodes = [
+    helper.make_node("MatMul", ["A", "blend_w"], ["mixed"], name="/s2/blend", doc_string="blend"),
+    helper.make_node("MatMul", ["mixed", "long_w"], ["out"], name="/s2/blend/MatMul"),
+]
+g = helper.make_graph(nodes, "student", [vi("A", [6, 8])], [vi("out", [6, 3]), vi("mixed", [6, 4])],
+                      initializer=[numpy_helper.from_array(rng.standard_normal((8, 4)).astype(np.float32), "blend_w"),
+                                   numpy_helper.from_array(rng.standard_normal((4, 3)).astype(np.float32), "long_w")])
+save("student_blend", g, [("", 17)])
