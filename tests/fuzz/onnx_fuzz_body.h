@@ -34,7 +34,7 @@ inline std::string onnxFuzzOne(const uint8_t* data, size_t size) {
       GsReader reader(node.raw);
       GsField f;
       reader.next(f);
-      gsReadResizeAttrs(f.payload);
+      hcReadAttrs(f.payload);
       gsIsRewritableGridSample(f.payload);
       const GsSlice tensor = gsConstValue(f.payload);
       std::vector<int64_t> dims;

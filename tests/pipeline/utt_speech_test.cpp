@@ -202,7 +202,7 @@ TEST_P(UttSpeech, NegativeIdleEndWaitsForTheHostsEnd) {
   }
   EXPECT_EQ(countKind(during, 0) + countKind(during, 2), 0);
   le_utt_end_utterance(utt.get());
-  const auto after = pullUntil(utt.get(), bytes, 50, [](auto& got) { return got.back().kind == 0; });
+  const auto after = pullUntil(utt.get(), bytes, 400, [](auto& got) { return got.back().kind == 0; });
   EXPECT_EQ(countKind(after, 2), 6);
 }
 

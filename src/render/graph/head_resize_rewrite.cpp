@@ -50,7 +50,7 @@ GraphIndex indexGraph(GsSlice graph) {
 }
 
 bool attributesQualify(GsSlice node) {
-  const GsResizeAttrs a = gsReadResizeAttrs(node);
+  const GsResizeAttrs a = hcReadAttrs(node);
   return a.mode.present && a.mode.value == "cubic" && a.coordinateTransformationMode.present &&
          a.coordinateTransformationMode.value == "half_pixel" && (!a.antialias.present || a.antialias.value == 0) &&
          (!a.excludeOutside.present || a.excludeOutside.value == 0) && !a.axes.present &&
@@ -141,7 +141,7 @@ size_t rewriteHeadCubicResize(GsBytes& modelBytes) {
   const GsNodeView view = gsViewNode(resize);
   const int64_t channels = convChannels(index, view.inputs[0]);
   if (channels <= 0) return 0;
-  const GsBytes chain = headResizeChain(view, channels, gsReadResizeAttrs(resize).cubicCoeffA.value);
+  const GsBytes chain = headResizeChain(view, channels, hcReadAttrs(resize).cubicCoeffA.value);
   const GsBytes newGraph = replaceResize(graph, index, found[0], chain);
   modelBytes = gsWithGraph(modelBytes, newGraph);
   return 1;

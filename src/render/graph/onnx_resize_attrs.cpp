@@ -38,7 +38,7 @@ void take(GsAttr<T>& attr, T value) {
 
 }  // namespace
 
-GsResizeAttrs gsReadResizeAttrs(GsSlice node) {
+GsResizeAttrs hcReadAttrs(GsSlice node) {
   GsResizeAttrs out;
   GsReader reader(node);
   GsField f;

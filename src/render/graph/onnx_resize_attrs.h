@@ -26,6 +26,6 @@ struct GsResizeAttrs {
 };
 
 // Reads the attributes of a Resize node (the NodeProto bytes).
-GsResizeAttrs gsReadResizeAttrs(GsSlice node);
+GsResizeAttrs hcReadAttrs(GsSlice node);
 
 }  // namespace le

@@ -112,7 +112,7 @@ TEST(OnnxTensorReader, RefusesOtherTypesAndPartialFloats) {
 
 TEST(ResizeAttrs, ReadsEveryAttributeWithItsPresence) {
   const ReadGraph g = readDirector();
-  const le::GsResizeAttrs a = le::gsReadResizeAttrs(nodePayload(g.nodes[9]));
+  const le::GsResizeAttrs a = le::hcReadAttrs(nodePayload(g.nodes[9]));
   EXPECT_EQ(a.mode.value, "cubic");
   EXPECT_EQ(a.coordinateTransformationMode.value, "half_pixel");
   EXPECT_TRUE(a.cubicCoeffA.present);
@@ -122,7 +122,7 @@ TEST(ResizeAttrs, ReadsEveryAttributeWithItsPresence) {
   EXPECT_EQ(a.axes.value, (std::vector<int64_t>{2, 3}));
   EXPECT_EQ(a.keepAspectRatioPolicy.value, "stretch");
 
-  const le::GsResizeAttrs none = le::gsReadResizeAttrs(nodePayload(g.nodes[5]));
+  const le::GsResizeAttrs none = le::hcReadAttrs(nodePayload(g.nodes[5]));
   EXPECT_FALSE(none.mode.present || none.cubicCoeffA.present || none.axes.present || none.antialias.present);
   EXPECT_EQ(none.cubicCoeffA.value, -0.75f);
 }
