@@ -15,6 +15,7 @@ set_target_properties(le::onnxruntime PROPERTIES
 
 pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET libavformat libavcodec libswscale libavutil)
 pkg_check_modules(HWY REQUIRED IMPORTED_TARGET libhwy)
+pkg_check_modules(TURBOJPEG REQUIRED IMPORTED_TARGET libturbojpeg)
 
 find_path(LE_STB_INCLUDE_DIR stb_image.h PATHS /usr/include/stb REQUIRED)
 add_library(le::stb INTERFACE IMPORTED GLOBAL)
