@@ -8,7 +8,11 @@ of the rendered video.
       opening and closing once every PERIOD frames.
   demo_mouth.py sheet BUNDLE VIDEO.mp4 OUT.png
       The frames with the mouth closed, half open and open, each as the whole frame and a close-up
-      of the mouth."""
+      of the mouth.
+  demo_mouth.py speech-sheet BUNDLE VIDEO.mp4 FRAMES.txt OUT.png
+      SPOKEN frames spread evenly across the speech frames of a le-speak video (FRAMES.txt is its
+      --frames-out log: frame kind idx frameNo per line), each as the whole frame and a close-up of
+      the mouth."""
 
 import json
 import os
@@ -28,6 +32,8 @@ OPEN = 0.08
 # Frames of the first cycle with the mouth closed, half open and open.
 SHOWN = (0, PERIOD // 4, PERIOD // 2)
 TILE_HEIGHT = 360
+SPOKEN = 6
+SPOKEN_TILE_HEIGHT = 240
 
 
 def amount(k):
@@ -76,21 +82,43 @@ def mouth_box(M, crop):
     return int(min(X)), int(max(X)) + 1, int(min(Y)), int(max(Y)) + 1
 
 
-def write_sheet(root, video, out):
+def paste_transforms(root):
     m, NT, crop = manifest(root)
     W, H = m["W"], m["H"]
     sw, sh = m.get("M_src_w", W), m.get("M_src_h", H)
     M = np.fromfile(os.path.join(root, "M.f32"), dtype="<f4").reshape(NT, 2, 3).astype(np.float64)
     M[:, 0] *= W / sw
     M[:, 1] *= H / sh
+    return M, W, H, crop
+
+
+def sheet_rows(video, M, W, H, crop, frames, driver_indices, height):
+    """A row per frame: the whole frame and the close-up of its mouth."""
     rows = []
-    for k, frame in zip(SHOWN, video_frames(video, W, H, SHOWN)):
-        x0, x1, y0, y1 = mouth_box(M[k % NT], crop)
+    for t, frame in zip(driver_indices, video_frames(video, W, H, frames)):
+        x0, x1, y0, y1 = mouth_box(M[t], crop)
         close = frame[max(0, y0):min(H, y1), max(0, x0):min(W, x1)]
-        rows.append(np.concatenate([resample(frame, TILE_HEIGHT), resample(close, TILE_HEIGHT)], axis=1))
+        rows.append(np.concatenate([resample(frame, height), resample(close, height)], axis=1))
+    return rows
+
+
+def write_rows(rows, out):
     width = max(r.shape[1] for r in rows)
     rows = [np.pad(r, ((0, 4), (0, width - r.shape[1]), (0, 0))) for r in rows]
     write_png(out, np.concatenate(rows, axis=0))
+
+
+def write_sheet(root, video, out):
+    M, W, H, crop = paste_transforms(root)
+    write_rows(sheet_rows(video, M, W, H, crop, SHOWN, [k % len(M) for k in SHOWN], TILE_HEIGHT), out)
+
+
+def write_speech_sheet(root, video, frames_log, out):
+    M, W, H, crop = paste_transforms(root)
+    log = np.loadtxt(frames_log, dtype=int, ndmin=2)
+    speech = log[log[:, 1] == 1]
+    picks = speech[np.linspace(0, len(speech) - 1, SPOKEN).round().astype(int)]
+    write_rows(sheet_rows(video, M, W, H, crop, list(picks[:, 0]), list(picks[:, 2]), SPOKEN_TILE_HEIGHT), out)
 
 
 def main(argv):
@@ -98,6 +126,8 @@ def main(argv):
         write_kp(argv[1], argv[2], int(argv[3]))
     elif len(argv) == 4 and argv[0] == "sheet":
         write_sheet(argv[1], argv[2], argv[3])
+    elif len(argv) == 5 and argv[0] == "speech-sheet":
+        write_speech_sheet(argv[1], argv[2], argv[3], argv[4])
     else:
         print(__doc__.strip(), file=sys.stderr)
         return 2

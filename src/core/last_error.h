@@ -15,6 +15,8 @@ struct CoreFamily {};
 struct A2xFamily {};
 // The motion-generator family (le_motion_*), read with le_motion_last_error().
 struct MotionFamily {};
+// The utterance-pipeline family (le_utt_*), read with le_utt_last_error().
+struct UttFamily {};
 
 // The calling thread's text of one family: created empty on the thread's first use, destroyed
 // when the thread ends.

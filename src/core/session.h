@@ -1,6 +1,7 @@
 // The session behind le_ctx: one bundle opened for rendering and compositing.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -30,6 +31,9 @@ struct le_ctx {
   std::unique_ptr<le::DriverCursor> cursor;
   std::vector<uint8_t> frame;  // the session's own composited RGB frame, W x H x 3
   const float* lastCrop = nullptr;  // output of the latest render, owned by the renderer
+  // Set while an utterance pipeline runs on the session: its threads own the director and the
+  // cursor, so a second pipeline is refused.
+  std::atomic<bool> pipelineRunning{false};
 };
 
 namespace le {

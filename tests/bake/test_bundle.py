@@ -27,7 +27,7 @@ class Members(unittest.TestCase):
                                       "a2x_meta.json", "a2x_norm.f32", "a2x_pos.f32",
                                       "drive/si.i32", "drive/xd.f32",
                                       "drive/xs.f32", "manifest.json", "mask_512.u8", "model_b1.onnx",
-                                      "model_b4.onnx", "pooled64.f16", "target_frames.mp4",
+                                      "model_b24_fp32.onnx", "model_b4.onnx", "pooled64.f16", "target_frames.mp4",
                                       "xs_target.bin"]))
         m = bakeenv.manifest(root)
         for name, size in checks.expected_sizes(m, m["crop"]).items():

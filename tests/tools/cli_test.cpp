@@ -1,6 +1,5 @@
 // The command-line tools as a bundle author runs them.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -13,35 +12,16 @@
 
 #include "le/le.h"
 #include "support/temp_dir.h"
+#include "tool_run.h"
 
 using le::test::readFile;
+using le::test::runCommand;
+using le::test::runTool;
+using le::test::ToolRun;
 using le::test::TempDir;
 using le::test::writeFile;
 
 namespace {
-
-struct ToolRun {
-  int status;
-  std::string out;
-};
-
-// Runs a shell command; stderr goes to `errFile` when given, else into out.
-ToolRun runCommand(const std::string& command, const std::string& errFile = "") {
-  std::string cmd = command + (errFile.empty() ? " 2>&1" : " 2>" + errFile);
-  ToolRun r{-1, ""};
-  FILE* p = popen(cmd.c_str(), "r");
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-  int st = pclose(p);
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  return r;
-}
-
-// Runs a tool from the build's bin directory.
-ToolRun runTool(const std::string& args, const std::string& errFile = "") {
-  return runCommand(std::string(LE_TEST_BIN_DIR) + "/" + args, errFile);
-}
 
 const char* kManifest =
     R"({"format": "le-bundle-v0", "agent": "ada", "NT": 12, "H": 120, "W": 160, "crop": 64, "amount": 1.3,)"
@@ -162,7 +142,7 @@ TEST_P(EveryTool, AnswersVersionWithTheLibraryVersion) {
   EXPECT_EQ(le_version(), unsigned(LE_VERSION_INT));
 }
 
-INSTANTIATE_TEST_SUITE_P(Tools, EveryTool, testing::Values("le-info", "le-imx", "le-render"),
+INSTANTIATE_TEST_SUITE_P(Tools, EveryTool, testing::Values("le-info", "le-imx", "le-render", "le-speak"),
                          [](const testing::TestParamInfo<const char*>& info) {
                            std::string name = info.param;
                            name.erase(std::remove(name.begin(), name.end(), '-'), name.end());

@@ -61,11 +61,11 @@ def _save(root, cfg, name, data):
 
 def directors(cfg, weights):
     rows = None if cfg.has("kp-dynamic") else cfg.kp_rows
-    for batch in (1, 4):
+    for name, batch in director.DIRECTORS:
         model = director.build(cfg.crop, None if cfg.has("batch-dynamic") else batch, weights,
                                rows=rows, featsynth=cfg.has("featsynth"), gs_fast=cfg.has("gs-fast"),
                                two_concat=cfg.has("two-concat"), gs_zeros=cfg.has("gs-zeros"))
-        yield "model_b%d.onnx" % batch, model
+        yield name, model
 
 
 def a2x_members(cfg, rng):

@@ -7,6 +7,7 @@ import os
 import numpy as np
 import onnx
 
+import director
 import names
 import onnxgraph
 
@@ -87,11 +88,11 @@ def verify(root, cfg, driver_frames):
         _need(m.get("P_hevc") == "P_hevc.mov", "manifest P_hevc key")
 
     verify_a2x(root, cfg, path)
-    for batch in (1, 4):
-        model = onnx.load(path("model_b%d.onnx" % batch))
+    for name, batch in director.DIRECTORS:
+        model = onnx.load(path(name))
         onnxgraph.check(model)
         pooled = "pooled" if cfg.has("featsynth") else "pooled64"
         dims = [d.dim_value or d.dim_param for d in
                 next(i for i in model.graph.input if i.name == pooled).type.tensor_type.shape.dim]
         want = "batch" if cfg.has("batch-dynamic") else batch
-        _need(dims == [want, 64, 32, 32], "model_b%d %s shape %s" % (batch, pooled, dims))
+        _need(dims == [want, 64, 32, 32], "%s %s shape %s" % (name, pooled, dims))

@@ -45,6 +45,11 @@ CURVATURE = {
 }
 
 
+# (member name, batch): the per-frame and four-frame directors, and the steady chunk director an
+# utterance pipeline renders speech with, 24 frames a call.
+DIRECTORS = (("model_b1.onnx", 1), ("model_b4.onnx", 4), ("model_b24_fp32.onnx", 24))
+
+
 def pull_coefficients(rows):
     """-1 / (2 sigma^2) per keypoint row (a dynamic row count is fed 21 rows)."""
     return np.array([-0.5 / (SIGMA_LIP if r in LIP_ROWS else SIGMA_FACE) ** 2

@@ -18,10 +18,10 @@
 #include <string>
 #include <vector>
 
+#include "common/progress_bar.h"
 #include "common/tool_cli.h"
 #include "le/le.h"
 #include "mp4_writer.h"
-#include "progress_bar.h"
 
 namespace {
 
@@ -146,7 +146,7 @@ Plan planFor(const Options& o, le_ctx* ctx) {
 }
 
 // Renders, pastes and encodes every frame of the plan, then finishes the file.
-void encodeFrames(const Plan& p, le_ctx* ctx, le_render::Mp4Writer& writer, le_render::ProgressBar& bar) {
+void encodeFrames(const Plan& p, le_ctx* ctx, le_render::Mp4Writer& writer, le::tool::ProgressBar& bar) {
   const int NT = le_nt(ctx);
   double renderMs = 0.0, pasteMs = 0.0;
   for (int k = 0; k < p.total; ++k) {
@@ -179,7 +179,7 @@ int run(const Options& o) {
   const Plan plan = planFor(o, ctx);
 
   le_render::Mp4Writer writer(o.out, le_width(ctx), le_height(ctx), kFps);
-  le_render::ProgressBar bar(plan.total);
+  le::tool::ProgressBar bar(plan.total);
   try {
     encodeFrames(plan, ctx, writer, bar);
   } catch (const std::exception& e) {

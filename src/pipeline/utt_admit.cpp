@@ -1,0 +1,147 @@
+// Admitting finished frames into the output ring: on the producer itself, or through the paste
+// queue and the paste thread when pipelined paste is on.
+#include "pipeline/utt.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double msSince(Clock::time_point t0) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+}
+
+constexpr auto kWaitStep = std::chrono::milliseconds(2);
+// The paste queue holds at most this many jobs; the producer waits rather than grow it.
+constexpr size_t kPasteQueueMax = 8;
+
+}  // namespace
+
+// Frames will pass through the teeth stage here, before the paste, once a borrow is attached.
+le_utt::AdmitTime le_utt::admit(const le::utt::FrameOrder& order) {
+  return settings_.pipelinedPaste ? queuePaste(order) : pasteNow(order);
+}
+
+le_utt::AdmitTime le_utt::pasteNow(const le::utt::FrameOrder& order) {
+  const auto t0 = Clock::now();
+  AdmitTime time;
+  const int64_t generation = p_.generation;
+  if (waitForRingSlot(generation, time.waitMs)) {
+    const size_t slot = ring_.writeSlot();
+    time.failed = !fillSlot(slot, order.crop, order.idx);
+    if (!time.failed) publish(slot, order, generation);
+  }
+  time.totalMs = msSince(t0);
+  return time;
+}
+
+bool le_utt::waitForRingSlot(int64_t generation, double& waitMs) {
+  std::unique_lock<std::mutex> lock(mu_);
+  const auto t0 = Clock::now();
+  while (!stop_ && generation_ == generation && ring_.full()) cv_.wait_for(lock, kWaitStep);
+  waitMs += msSince(t0);
+  return !stop_ && generation_ == generation;
+}
+
+bool le_utt::fillSlot(size_t slot, const float* crop, int idx) {
+  uint8_t* frame = ring_.slot(slot).frame.data();
+  try {
+    ctx_.cursor->pullAt(idx, frame);
+    if (crop) {
+      ctx_.paste->composite(crop, 255.0f, ctx_.identity.M(idx), frame, ctx_.manifest.W, ctx_.manifest.H);
+    } else {
+      ctx_.identity.walkP(idx);
+    }
+    return true;
+  } catch (const std::exception& e) {
+    noteRenderFail("paste", e.what(), true);
+  } catch (...) {
+    noteRenderFail("paste", "", true);
+  }
+  return false;
+}
+
+// Publishes the filled slot unless the pipeline stopped or an interrupt came meanwhile.
+bool le_utt::publish(size_t slot, const le::utt::FrameOrder& order, int64_t generation) {
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (stop_ || generation_ != generation) return false;
+    le::utt::RingSlot& s = ring_.slot(slot);
+    s.kind = order.kind;
+    s.idx = order.idx;
+    s.frameNo = order.frameNo;
+    if (order.kp) {
+      std::copy_n(order.kp, s.kp.size(), s.kp.begin());
+    } else {
+      s.kp.fill(0.0f);
+    }
+    ring_.publish();
+    if (order.kind == 1) ++counters_.deliveredSpeech;
+    if (order.kind == 1 && order.frameNo == 0) {
+      ++stats_.utterancesStarted;
+      stats_.lastLatencyMs = nowMs() - uttStartMs_;
+    }
+  }
+  cv_.notify_all();
+  return true;
+}
+
+le_utt::AdmitTime le_utt::queuePaste(const le::utt::FrameOrder& order) {
+  const auto t0 = Clock::now();
+  le::utt::PasteJob job;
+  if (order.crop) {
+    const size_t floats = size_t(ctx_.manifest.crop) * size_t(ctx_.manifest.crop) * 3;
+    job.crop.assign(order.crop, order.crop + floats);
+    job.hasCrop = true;
+  }
+  job.kind = order.kind;
+  job.idx = order.idx;
+  job.frameNo = order.frameNo;
+  if (order.kp) std::copy_n(order.kp, job.kp.size(), job.kp.begin());
+  job.generation = p_.generation;
+  job.queuedMs = nowMs();
+  AdmitTime time;
+  {
+    std::unique_lock<std::mutex> lock(mu_);
+    const auto waitStart = Clock::now();
+    while (!stop_ && generation_ == job.generation && pasteQueue_.size() >= kPasteQueueMax) {
+      cv_.wait_for(lock, kWaitStep);
+    }
+    time.waitMs = msSince(waitStart);
+    if (!stop_ && generation_ == job.generation) pasteQueue_.push_back(std::move(job));
+  }
+  pasteCv_.notify_all();
+  time.totalMs = msSince(t0);
+  return time;
+}
+
+void le_utt::pasteLoop() {
+  std::unique_lock<std::mutex> lock(mu_);
+  for (;;) {
+    pasteCv_.wait(lock, [&] { return pasteQuit_ || !pasteQueue_.empty(); });
+    if (pasteQuit_) return;
+    le::utt::PasteJob job = std::move(pasteQueue_.front());
+    pasteQueue_.pop_front();
+    ++pasteBusy_;
+    lock.unlock();
+    pasteJob(job);
+    lock.lock();
+    --pasteBusy_;
+    cv_.notify_all();
+  }
+}
+
+// The slot work of one job on the paste thread, counted for the stage report.
+void le_utt::pasteJob(le::utt::PasteJob& job) {
+  double waitMs = 0;
+  if (!waitForRingSlot(job.generation, waitMs)) return;
+  const auto t0 = Clock::now();
+  const size_t slot = ring_.writeSlot();
+  const le::utt::FrameOrder order{job.hasCrop ? job.crop.data() : nullptr, job.kind, job.idx, job.frameNo,
+                                  job.kp.data()};
+  const bool published = fillSlot(slot, order.crop, order.idx) && publish(slot, order, job.generation);
+  const double pasteMs = msSince(t0);
+  std::lock_guard<std::mutex> lock(mu_);
+  ++counters_.jobsC;
+  counters_.stageCMs += pasteMs;
+  if (published && job.kind == 1) counters_.deliverLatencyMs += nowMs() - job.queuedMs;
+}

@@ -1,0 +1,103 @@
+// The fallback of readAudioFile for what libsndfile does not read (AAC/M4A, MP3 in older
+// libsndfile, audio inside video containers): FFmpeg's demuxers and decoders.
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+#include <memory>
+#include <stdexcept>
+
+#include "audio_file.h"
+#include "resampler.h"
+
+namespace le_speak {
+namespace {
+
+struct InputCloser {
+  void operator()(AVFormatContext* f) const { avformat_close_input(&f); }
+};
+struct CodecCloser {
+  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+};
+struct FrameCloser {
+  void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+struct PacketCloser {
+  void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+
+using Input = std::unique_ptr<AVFormatContext, InputCloser>;
+
+// FFmpeg's own complaints while probing a file that turns out not to be audio would bury the
+// tool's one line; they are silenced for the decode and the level restored after it.
+class QuietLog {
+ public:
+  QuietLog() : saved_(av_log_get_level()) { av_log_set_level(AV_LOG_QUIET); }
+  ~QuietLog() { av_log_set_level(saved_); }
+  QuietLog(const QuietLog&) = delete;
+  QuietLog& operator=(const QuietLog&) = delete;
+
+ private:
+  int saved_;
+};
+using Decoder = std::unique_ptr<AVCodecContext, CodecCloser>;
+
+[[noreturn]] void fail(const std::string& path, const char* what) {
+  throw std::runtime_error("le-speak: cannot decode " + path + ": " + what);
+}
+
+Decoder openDecoder(const std::string& path, const AVStream* stream) {
+  const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
+  if (!codec) fail(path, "FFmpeg has no decoder for its audio");
+  Decoder decoder(avcodec_alloc_context3(codec));
+  if (!decoder || avcodec_parameters_to_context(decoder.get(), stream->codecpar) < 0 ||
+      avcodec_open2(decoder.get(), codec, nullptr) < 0)
+    fail(path, "its audio decoder does not open");
+  if (decoder->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC)
+    av_channel_layout_default(&decoder->ch_layout, decoder->ch_layout.nb_channels);
+  return decoder;
+}
+
+// Feeds every decoded frame waiting in the decoder to the resampler (the resampler is made from
+// the first frame, whose rate, layout and format the decoder only then knows for sure).
+void drainDecoder(AVCodecContext* decoder, AVFrame* frame, std::unique_ptr<Resampler>& resampler) {
+  while (avcodec_receive_frame(decoder, frame) >= 0) {
+    if (!resampler) {
+      AVChannelLayout layout = frame->ch_layout;
+      if (layout.order == AV_CHANNEL_ORDER_UNSPEC) av_channel_layout_default(&layout, layout.nb_channels);
+      resampler = std::make_unique<Resampler>(frame->sample_rate, layout, AVSampleFormat(frame->format));
+    }
+    resampler->convert(frame->extended_data, frame->nb_samples);
+    av_frame_unref(frame);
+  }
+}
+
+}  // namespace
+
+bool decodeWithFfmpeg(const std::string& path, std::vector<int16_t>& out) {
+  QuietLog quiet;
+  AVFormatContext* raw = nullptr;
+  if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) return false;
+  Input input(raw);
+  if (avformat_find_stream_info(input.get(), nullptr) < 0) return false;
+  const int index = av_find_best_stream(input.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+  if (index < 0) return false;
+  Decoder decoder = openDecoder(path, input->streams[index]);
+  std::unique_ptr<AVFrame, FrameCloser> frame(av_frame_alloc());
+  std::unique_ptr<AVPacket, PacketCloser> packet(av_packet_alloc());
+  if (!frame || !packet) throw std::runtime_error("le-speak: out of memory");
+  std::unique_ptr<Resampler> resampler;
+  while (av_read_frame(input.get(), packet.get()) >= 0) {
+    const bool ours = packet->stream_index == index;
+    if (ours && avcodec_send_packet(decoder.get(), packet.get()) < 0) fail(path, "its audio does not decode");
+    av_packet_unref(packet.get());
+    if (ours) drainDecoder(decoder.get(), frame.get(), resampler);
+  }
+  avcodec_send_packet(decoder.get(), nullptr);
+  drainDecoder(decoder.get(), frame.get(), resampler);
+  out = resampler ? resampler->finish() : std::vector<int16_t>{};
+  return true;
+}
+
+}  // namespace le_speak

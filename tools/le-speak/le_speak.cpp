@@ -1,0 +1,136 @@
+// le-speak: a host that speaks. Reads speech from an audio file (or synthesises it from text),
+// pushes it into an utterance pipeline over a bundle in 20 ms chunks, pulls the finished frames
+// on a 25 fps clock and writes them with the speech to an MP4, the sound placed so that it starts
+// with the utterance's first speech frame. Only the library's C interface is used.
+//
+//   le-speak BUNDLE [--motion DIR] (--wav FILE | --text "...") --out talk.mp4 [--fast]
+//            [--interrupt-at SECONDS] [--threads N] [--frames-out FILE] [--verbose]
+//   le-speak (--wav FILE | --text "...") --pcm-out FILE.s16
+//
+// Any failure ends the run with one line on standard error and exit status 1, and removes the
+// unfinished file.
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <stdexcept>
+#include <thread>
+
+#include "audio_file.h"
+#include "common/progress_bar.h"
+#include "host_loop.h"
+#include "le/le.h"
+#include "le/le_utt.h"
+#include "options.h"
+#include "resampler.h"
+#include "speech_synth.h"
+#include "summary.h"
+#include "talk_writer.h"
+#include "utterance_audio.h"
+
+namespace le_speak {
+namespace {
+
+constexpr int kFps = 25;
+// The ramp back to idle after speech (the pipeline's default length).
+constexpr int kRampFrames = 6;
+
+using Session = std::unique_ptr<le_ctx, void (*)(le_ctx*)>;
+using Pipeline = std::unique_ptr<le_utt, void (*)(le_utt*)>;
+
+// The library's diagnostic lines ("[tag] text"): its warnings always reach standard error, the
+// rest only with --verbose, so that a failing run ends in the tool's one line.
+void forwardLibraryLog(const char* line, void* verbose) {
+  const char* text = std::strstr(line, "] ");
+  const bool warning = text && std::strncmp(text + 2, "WARNING", 7) == 0;
+  if (warning || *static_cast<const bool*>(verbose)) std::fprintf(stderr, "%s\n", line);
+}
+
+std::vector<int16_t> speechOf(const Options& o) {
+  return o.wav.empty() ? synthesiseSpeech(o.text) : readAudioFile(o.wav);
+}
+
+int writePcm(const std::vector<int16_t>& audio, const std::string& path) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(audio.data()), std::streamsize(audio.size() * sizeof(int16_t)));
+  if (!out.flush()) throw std::runtime_error("le-speak: cannot write " + path);
+  std::printf("le-speak: %zu samples (%.2f s at 16 kHz mono) -> %s\n", audio.size(),
+              double(audio.size()) / kPipelineRate, path.c_str());
+  return 0;
+}
+
+// Creates the pipeline and waits for its warm-up: audio pushed before it would be discarded.
+Pipeline openPipeline(le_ctx* ctx, const Options& o) {
+  struct stat st;
+  if (::stat(o.motion.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+    throw std::runtime_error("le-speak: no motion directory " + o.motion);
+  le_utt_opts opts{};
+  opts.motion_dir = o.motion.c_str();
+  opts.threads = o.threads;
+  Pipeline utt(le_utt_create(ctx, &opts), &le_utt_destroy);
+  if (!utt) throw std::runtime_error(std::string("le-speak: ") + le_utt_last_error());
+  int ready;
+  while ((ready = le_utt_ready(utt.get())) == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  if (ready < 0)
+    throw std::runtime_error("le-speak: the motion directory " + o.motion +
+                             " cannot drive speech: " + le_utt_last_error());
+  return utt;
+}
+
+int speak(const Options& o, std::vector<int16_t> audio) {
+  le_log_set(&forwardLibraryLog, const_cast<bool*>(&o.verbose));
+  Session session(le_create(o.bundle.c_str(), "b1", o.threads, nullptr), &le_destroy);
+  if (!session) throw std::runtime_error(std::string("le-speak: ") + le_last_error());
+  le_ctx* ctx = session.get();
+  const OutputInfo info{o.out, "", le_width(ctx), le_height(ctx), kFps, double(audio.size()) / kPipelineRate, o.fast};
+  Pipeline utt = openPipeline(ctx, o);
+
+  TalkWriter writer(o.out, info.width, info.height, kFps, kPipelineRate);
+  HostOptions host;
+  host.fast = o.fast;
+  host.interruptAt = o.interruptAt;
+  UtteranceAudio track(std::move(audio), kPipelineRate, kFps);
+  le::tool::ProgressBar bar(int(host.leadInFrames + track.frames() + kRampFrames + host.tailFrames));
+  std::ofstream frameLog;
+  if (!o.framesOut.empty() && !(frameLog = std::ofstream(o.framesOut)))
+    throw std::runtime_error("le-speak: cannot write " + o.framesOut);
+  int64_t written = 0;
+  auto sink = [&](const PulledFrame& f) {
+    if (f.firstAfterInterrupt) track.stopAt(written);
+    if (f.info.kind == 1 && f.info.frameNo == 0) track.startAt(written);
+    writer.write(f.rgb, track.span(written), track.samplesPerFrame());
+    if (frameLog.is_open()) frameLog << written << ' ' << f.info.kind << ' ' << f.info.idx << ' ' << f.info.frameNo << '\n';
+    bar.update(int(++written));
+  };
+  HostReport report;
+  try {
+    report = runHost(utt.get(), track.samples(), size_t(info.width) * size_t(info.height) * 3, host, sink);
+    writer.finish();
+  } catch (const std::exception& e) {
+    bar.finish();
+    throw std::runtime_error(e.what() + writer.abandon());
+  }
+  bar.finish();
+  OutputInfo done = info;
+  done.videoEncoder = writer.videoEncoder();
+  printSummary(report, done);
+  return 0;
+}
+
+}  // namespace
+}  // namespace le_speak
+
+int main(int argc, char** argv) {
+  const le_speak::Options options = le_speak::parseOptions(argc, argv);
+  try {
+    std::vector<int16_t> audio = le_speak::speechOf(options);
+    if (!options.pcmOut.empty()) return le_speak::writePcm(audio, options.pcmOut);
+    return le_speak::speak(options, std::move(audio));
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s\n", e.what());
+    return 1;
+  }
+}

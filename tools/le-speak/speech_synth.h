@@ -1,0 +1,15 @@
+// Speech for --text: espeak-ng's voice, converted to 16 kHz mono.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace le_speak {
+
+// Speaks text (UTF-8) with espeak-ng's en-us voice at 150 words a minute, synchronously, and
+// returns the speech at 16 kHz mono. Throws std::runtime_error with one line for the user when
+// espeak-ng cannot start or says nothing.
+std::vector<int16_t> synthesiseSpeech(const std::string& text);
+
+}  // namespace le_speak
