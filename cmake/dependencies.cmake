@@ -15,6 +15,7 @@ set_target_properties(le::onnxruntime PROPERTIES
 
 pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET libavformat libavcodec libswscale libavutil)
 pkg_check_modules(HWY REQUIRED IMPORTED_TARGET libhwy)
+pkg_check_modules(TURBOJPEG REQUIRED IMPORTED_TARGET libturbojpeg)
 # Hosts only (le-speak and its tests), never the library: reading audio files and synthesising speech.
 pkg_check_modules(SNDFILE REQUIRED IMPORTED_TARGET GLOBAL sndfile)
 pkg_check_modules(HOST_AUDIO REQUIRED IMPORTED_TARGET GLOBAL espeak-ng libswresample)

@@ -77,15 +77,20 @@ const float* renderDrive(le_ctx* ctx, const char* where, int i) {
   });
 }
 
+// Driver frame t is read where the cursor decoded it, held there by the lease while the paste
+// writes the finished frame to out.
+void pasteOverDriver(le_ctx& ctx, int t, const float* crop, uint8_t* out) {
+  const le::DriverCursor::Lease driver = ctx.cursor->leaseAt(t);
+  ctx.paste->composite(crop, 255.0f, ctx.identity.M(t), driver.data(), out, ctx.manifest.W, ctx.manifest.H);
+}
+
 const uint8_t* pasteLast(le_ctx* ctx, const char* where, int t) {
   if (!ctx || !ctx->lastCrop || !inFrames(*ctx, t)) {
     failWith(where, "bad args / no prior render");
     return nullptr;
   }
   return le::guarded<le::CoreFamily>(where, static_cast<const uint8_t*>(nullptr), [&] {
-    ctx->cursor->pullAt(t, ctx->frame.data());
-    ctx->paste->composite(ctx->lastCrop, 255.0f, ctx->identity.M(t), ctx->frame.data(), ctx->manifest.W,
-                          ctx->manifest.H);
+    pasteOverDriver(*ctx, t, ctx->lastCrop, ctx->frame.data());
     return static_cast<const uint8_t*>(ctx->frame.data());
   });
 }
@@ -128,8 +133,7 @@ LE_API int le_paste_crop(le_ctx* ctx, int t, const float* crop, uint8_t* out, si
     return 0;
   }
   return le::guarded<le::CoreFamily>("le_paste_crop", 0, [&] {
-    ctx->cursor->pullAt(t, out);
-    ctx->paste->composite(crop, 255.0f, ctx->identity.M(t), out, ctx->manifest.W, ctx->manifest.H);
+    pasteOverDriver(*ctx, t, crop, out);
     return 1;
   });
 }

@@ -1,12 +1,14 @@
 #include "driver/driver_cursor.h"
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <stdexcept>
 #include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "driver/driver_members.h"
@@ -36,29 +38,42 @@ struct DriverCursor::Impl {
   void fail(std::string message);  // state mutex held
   void seek(int a);                // API mutex held
   void seekToPosition();           // API mutex held
-  uint8_t* take(bool mut, int* si);  // API mutex held
-  uint8_t* slot(uint64_t ringPos) { return ring.get() + int64_t(ringPos % slots) * frameBytes; }
+  Taken take(Take kind);           // API mutex held
+  void release(int buffer);        // any thread
+  // The buffer ring position p is served from, and the one the thread may decode it into: a
+  // buffer a lease still holds is set aside for a spare (state mutex held).
+  int bufferOf(uint64_t p) const { return slotBuffer[size_t(p % uint64_t(slots))]; }
+  uint8_t* writableBuffer(uint64_t p);
   void throwIfFailureReached();      // state mutex held
 
   const std::unique_ptr<driver::Source> source;
   const int NT;
   const int64_t frameBytes;
   const int lookAhead, history, slots;
-  // Frame bytes are not guarded by a mutex. The thread writes only slot(produced), which last
-  // held ring position produced - slots: since it decodes only while produced - consumed <
-  // lookAhead, that position lies more than history + 1 takes back, outside every frame the
-  // consumer may still hold. The consumer reads a position only after produced has passed it.
-  const std::unique_ptr<uint8_t[]> ring;
+  // Frame bytes are not guarded by a mutex. The thread writes only the buffer of ring position
+  // produced, which last held position produced - slots: since it decodes only while produced -
+  // consumed < lookAhead, that position lies more than history + 1 takes back, outside every
+  // frame the consumer may still point at. A buffer a lease holds is swapped out of its slot
+  // before the thread would write it. The consumer reads a position only after produced has
+  // passed it.
+  std::atomic<int64_t> bufferCount;  // buffers.size(), for residentBytes without the mutex
 
   std::mutex api;  // serialises the public pulls and seeks
   mutable std::mutex mu;  // the state mutex: guards every field below up to `thread`
   std::condition_variable room;   // the thread waits here for space or a seek
   std::condition_variable ready;  // consumers wait here for a decoded frame or a failure
+  // Frame buffers: slots of them at first, one more for every leased buffer set aside while no
+  // spare one is free. The vector is guarded, the bytes are not (above).
+  std::vector<std::unique_ptr<uint8_t[]>> buffers;
+  std::vector<int> slotBuffer;    // buffer serving each slot
+  std::vector<int> holds;         // leases on each buffer
+  std::vector<bool> setAside;     // buffer taken out of its slot while held
+  std::vector<int> spare;         // buffers serving no slot and held by no lease
   std::vector<int> slotFrame;     // frame number held by each slot, -1 = none
   uint64_t consumed = 0;          // ring read position
   uint64_t produced = 0;          // ring write position
   uint64_t floor = 0;             // positions below it may not be served again (mutable takes)
-  bool decoding = false;          // the thread is filling slot(produced) with mu released
+  bool decoding = false;          // the thread is filling position produced with mu released
   int nextFrame = 0;              // frame number of the next decoded frame
   int position = 0;               // frame number the next pull returns
   int pendingSeek = -1;           // frame the thread must seek the source to, -1 = none
@@ -79,8 +94,15 @@ DriverCursor::Impl::Impl(std::unique_ptr<driver::Source> src, int lookAheadIn, i
       lookAhead(std::max(lookAheadIn, 1)),
       history(std::max(historyIn, 0)),
       slots(lookAhead + history + 1),
-      ring(std::make_unique_for_overwrite<uint8_t[]>(size_t(frameBytes) * slots)),
+      bufferCount(slots),
+      slotBuffer(size_t(slots)),
+      holds(size_t(slots), 0),
+      setAside(size_t(slots), false),
       slotFrame(size_t(slots), -1) {
+  for (int b = 0; b < slots; ++b) {
+    buffers.push_back(std::make_unique_for_overwrite<uint8_t[]>(size_t(frameBytes)));
+    slotBuffer[size_t(b)] = b;
+  }
   thread = std::thread([this] { run(); });
 }
 
@@ -92,6 +114,31 @@ DriverCursor::Impl::~Impl() {
   room.notify_all();
   ready.notify_all();
   thread.join();
+}
+
+uint8_t* DriverCursor::Impl::writableBuffer(uint64_t p) {
+  int& b = slotBuffer[size_t(p % uint64_t(slots))];
+  if (holds[size_t(b)] > 0) {
+    setAside[size_t(b)] = true;
+    if (spare.empty()) {
+      spare.push_back(int(buffers.size()));
+      buffers.push_back(std::make_unique_for_overwrite<uint8_t[]>(size_t(frameBytes)));
+      holds.push_back(0);
+      setAside.push_back(false);
+      bufferCount.store(int64_t(buffers.size()), std::memory_order_relaxed);
+    }
+    b = spare.back();
+    spare.pop_back();
+  }
+  return buffers[size_t(b)].get();
+}
+
+void DriverCursor::Impl::release(int buffer) {
+  std::lock_guard lk(mu);
+  if (--holds[size_t(buffer)] == 0 && setAside[size_t(buffer)]) {
+    setAside[size_t(buffer)] = false;
+    spare.push_back(buffer);
+  }
 }
 
 void DriverCursor::Impl::fail(std::string message) {
@@ -140,7 +187,7 @@ void DriverCursor::Impl::run() {
       const uint64_t ep = epoch;
       const int f = nextFrame;
       const uint64_t pos = produced;
-      uint8_t* dst = slot(pos);
+      uint8_t* dst = writableBuffer(pos);
       lk.unlock();
       std::string error;
       try {
@@ -229,7 +276,7 @@ void DriverCursor::Impl::seekToPosition() {
   seek(a);
 }
 
-uint8_t* DriverCursor::Impl::take(bool mut, int* si) {
+DriverCursor::Taken DriverCursor::Impl::take(Take kind) {
   std::unique_lock lk(mu);
   throwIfFailureReached();
   ready.wait(lk, [this] { return consumed < produced || !failure.empty(); });
@@ -237,13 +284,19 @@ uint8_t* DriverCursor::Impl::take(bool mut, int* si) {
     failureReached = true;
     throw std::runtime_error(failure);
   }
-  const uint64_t r = consumed++;
-  if (mut) floor = r + 1;
-  room.notify_one();
+  const uint64_t r = consumed;
   const int f = slotFrame[r % slots];
+  const int b = bufferOf(r);
+  if (kind == Take::kMutable && holds[size_t(b)] > 0) {
+    throw std::runtime_error("le_driver: frame " + std::to_string(f) +
+                             " is held by a lease; a mutable take would write into it");
+  }
+  consumed = r + 1;
+  if (kind == Take::kMutable) floor = r + 1;
+  if (kind == Take::kHold) ++holds[size_t(b)];
+  room.notify_one();
   position = (f + 1) % NT;
-  *si = f;
-  return slot(r);
+  return {buffers[size_t(b)].get(), f, b};
 }
 
 namespace {
@@ -285,52 +338,97 @@ std::unique_ptr<DriverCursor> DriverCursor::openPrior(const Manifest& m, int loo
   return over(driver::openPriorMember(m), lookAhead, history);
 }
 
-uint8_t* DriverCursor::take(std::optional<int> target, bool mut, int* si) {
+DriverCursor::Taken DriverCursor::take(std::optional<int> target, Take kind) {
   if (target) {
     impl_->seek(*target);
   } else {
     impl_->seekToPosition();
   }
-  uint8_t* frame = impl_->take(mut, si);
-  if (target && *si != *target) {
-    throw std::runtime_error("le_driver: cursor yielded frame " + std::to_string(*si) +
+  const Taken taken = impl_->take(kind);
+  if (target && taken.si != *target) {
+    if (kind == Take::kHold) impl_->release(taken.buffer);
+    throw std::runtime_error("le_driver: cursor yielded frame " + std::to_string(taken.si) +
                              " for si=" + std::to_string(*target));
   }
-  return frame;
+  return taken;
 }
 
 int DriverCursor::pull(uint8_t* dst) {
   std::lock_guard lk(impl_->api);
-  int si;
-  std::memcpy(dst, take(std::nullopt, false, &si), size_t(frameBytes_));
-  return si;
+  const Taken t = take(std::nullopt, Take::kRead);
+  std::memcpy(dst, t.frame, size_t(frameBytes_));
+  return t.si;
 }
 
 const uint8_t* DriverCursor::pull(int* si) {
   std::lock_guard lk(impl_->api);
-  return take(std::nullopt, false, si);
+  const Taken t = take(std::nullopt, Take::kRead);
+  *si = t.si;
+  return t.frame;
 }
 
 uint8_t* DriverCursor::pullMut(int* si) {
   std::lock_guard lk(impl_->api);
-  return take(std::nullopt, true, si);
+  const Taken t = take(std::nullopt, Take::kMutable);
+  *si = t.si;
+  return t.frame;
+}
+
+DriverCursor::Lease DriverCursor::lease() {
+  std::lock_guard lk(impl_->api);
+  return Lease(impl_.get(), take(std::nullopt, Take::kHold));
 }
 
 int DriverCursor::pullAt(int i, uint8_t* dst) {
   std::lock_guard lk(impl_->api);
-  int si;
-  std::memcpy(dst, take(i, false, &si), size_t(frameBytes_));
-  return si;
+  const Taken t = take(i, Take::kRead);
+  std::memcpy(dst, t.frame, size_t(frameBytes_));
+  return t.si;
 }
 
 const uint8_t* DriverCursor::pullAt(int i, int* si) {
   std::lock_guard lk(impl_->api);
-  return take(i, false, si);
+  const Taken t = take(i, Take::kRead);
+  *si = t.si;
+  return t.frame;
 }
 
 uint8_t* DriverCursor::pullMutAt(int i, int* si) {
   std::lock_guard lk(impl_->api);
-  return take(i, true, si);
+  const Taken t = take(i, Take::kMutable);
+  *si = t.si;
+  return t.frame;
+}
+
+DriverCursor::Lease DriverCursor::leaseAt(int i) {
+  std::lock_guard lk(impl_->api);
+  return Lease(impl_.get(), take(i, Take::kHold));
+}
+
+DriverCursor::Lease::Lease(Lease&& other) noexcept
+    : impl_(std::exchange(other.impl_, nullptr)),
+      frame_(std::exchange(other.frame_, nullptr)),
+      si_(std::exchange(other.si_, -1)),
+      buffer_(std::exchange(other.buffer_, -1)) {}
+
+DriverCursor::Lease& DriverCursor::Lease::operator=(Lease&& other) noexcept {
+  if (this != &other) {
+    release();
+    impl_ = std::exchange(other.impl_, nullptr);
+    frame_ = std::exchange(other.frame_, nullptr);
+    si_ = std::exchange(other.si_, -1);
+    buffer_ = std::exchange(other.buffer_, -1);
+  }
+  return *this;
+}
+
+void DriverCursor::Lease::release() {
+  if (!impl_) return;
+  impl_->release(buffer_);
+  impl_ = nullptr;
+  frame_ = nullptr;
+  si_ = -1;
+  buffer_ = -1;
 }
 
 void DriverCursor::seek(int i) {
@@ -349,7 +447,7 @@ int64_t DriverCursor::seeks() const {
 }
 
 int64_t DriverCursor::residentBytes() const {
-  return int64_t(impl_->slots) * frameBytes_ + impl_->source->residentBytes();
+  return impl_->bufferCount.load(std::memory_order_relaxed) * frameBytes_ + impl_->source->residentBytes();
 }
 
 }  // namespace le

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "bundle/member_names.h"
+#include "driver/frame_file.h"
 #include "driver/load_image.h"
 
 namespace le::driver {
@@ -32,11 +33,29 @@ bool JpgDirSource::next(uint8_t* dst) {
   if (next_ >= NT_) return false;
   // A frame file that is a link out of its directory is refused like any member leaving the bundle.
   const std::string path = resolveMember(dir_, frameName(next_));
-  const ImageRGB img = loadImageRGB(path);
-  requireFrameSize(path, img.w, img.h, W_, H_);
-  std::memcpy(dst, img.rgb.get(), size_t(frameBytes()));
+  readFrameFile(path, file_);
+  fileBytes_.store(int64_t(file_.capacity()), std::memory_order_relaxed);
+  if (TurboJpeg::isJpeg(file_.data(), file_.size())) {
+    decodeJpeg(path, dst);
+  } else {
+    decodeOther(path, dst);
+  }
   ++next_;
   return true;
+}
+
+void JpgDirSource::decodeJpeg(const std::string& path, uint8_t* dst) {
+  if (!jpeg_) jpeg_ = std::make_unique<TurboJpeg>();
+  int w = 0, h = 0;
+  jpeg_->size(file_.data(), file_.size(), path, w, h);
+  requireFrameSize(path, w, h, W_, H_);
+  jpeg_->decodeRGB(file_.data(), file_.size(), path, w, h, dst);
+}
+
+void JpgDirSource::decodeOther(const std::string& path, uint8_t* dst) const {
+  const ImageRGB img = decodeImageRGB(file_.data(), file_.size(), path);
+  requireFrameSize(path, img.w, img.h, W_, H_);
+  std::memcpy(dst, img.rgb.get(), size_t(frameBytes()));
 }
 
 void JpgDirSource::seek(int i) {

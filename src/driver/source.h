@@ -30,8 +30,8 @@ class Source {
   virtual int64_t residentBytes() const = 0;
 };
 
-// A directory of "frame_%06d.jpg" files, decoded with stb_image to packed RGB24. Touches no file
-// until the first `next`.
+// A directory of "frame_%06d.jpg" files decoded to packed RGB24 (JPEG with libjpeg-turbo, PNG with
+// stb_image). Touches no file until the first `next`.
 std::unique_ptr<Source> openJpgDir(const std::string& dir, int NT, int W, int H);
 
 // A movie member decoded with FFmpeg and delivered as packed RGB24 (4:2:0 sources only). Opens

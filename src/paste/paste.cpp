@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <stdexcept>
 
@@ -91,11 +92,11 @@ Paste::Paste(std::vector<uint8_t> mask, int side, const Unsharp& u)
   horizontal_.assign(size_t(padded_) * side, 0.0f);
 }
 
-void Paste::composite(const float* crop, float scale, const float* M, uint8_t* frame, int width, int height) {
+bool Paste::prepare(const float* crop, float scale, const float* M, int width, int height, Box& box) {
   for (int i = 0; i < 6; ++i)
-    if (!std::isfinite(M[i])) return;
+    if (!std::isfinite(M[i])) return false;
   const double det = double(M[0]) * M[4] - double(M[1]) * M[3];
-  if (det == 0 || !std::isfinite(det)) return;
+  if (det == 0 || !std::isfinite(det)) return false;
 
   float minX = INFINITY, maxX = -INFINITY, minY = INFINITY, maxY = -INFINITY;
   const float lo = -4.0f, hi = float(side_ + 3);
@@ -107,27 +108,40 @@ void Paste::composite(const float* crop, float scale, const float* M, uint8_t* f
     }
   const double fx0 = std::max(0.0, double(std::floor(minX))), fx1 = std::min(double(width - 1), double(std::ceil(maxX)));
   const double fy0 = std::max(0.0, double(std::floor(minY))), fy1 = std::min(double(height - 1), double(std::ceil(maxY)));
-  if (fx1 < fx0 || fy1 < fy0) return;
-  const int x0 = int(fx0), x1 = int(fx1), y0 = int(fy0), y1 = int(fy1);
+  if (fx1 < fx0 || fy1 < fy0) return false;
+  box.x0 = int(fx0), box.x1 = int(fx1), box.y0 = int(fy0), box.y1 = int(fy1);
 
-  const double dudX = M[4] / det, dvdX = -M[3] / det, dudY = -M[1] / det, dvdY = M[0] / det;
-  const double uBase = -(M[2] * M[4] / det + M[5] * (-M[1] / det));
-  const double vBase = -(M[2] * (-M[3] / det) + M[5] * M[0] / det);
+  const double dudX = M[4] / det, dvdX = -M[3] / det;
+  box.dudY = -M[1] / det, box.dvdY = M[0] / det;
+  box.uBase = -(M[2] * M[4] / det + M[5] * (-M[1] / det));
+  box.vBase = -(M[2] * (-M[3] / det) + M[5] * M[0] / det);
 
-  const size_t columns = size_t(x1 - x0 + 1);
+  const size_t columns = size_t(box.x1 - box.x0 + 1);
   if (colU_.size() < columns) {
     colU_.resize(columns);
     colV_.resize(columns);
   }
-  for (int X = x0; X <= x1; ++X) {
-    colU_[size_t(X - x0)] = toFixed(X * dudX);
-    colV_[size_t(X - x0)] = toFixed(X * dvdX);
+  for (int X = box.x0; X <= box.x1; ++X) {
+    colU_[size_t(X - box.x0)] = toFixed(X * dudX);
+    colV_[size_t(X - box.x0)] = toFixed(X * dvdX);
   }
 
   logExecutorOnce(side_, ksize_);
   fillPlanes(crop, scale);
   for (auto& plane : planes_) unsharpPlane(plane);
-  compositeTail(frame, width, x0, x1, y0, dudY, dvdY, uBase, vBase, y1);
+  return true;
+}
+
+void Paste::composite(const float* crop, float scale, const float* M, uint8_t* frame, int width, int height) {
+  Box box;
+  if (prepare(crop, scale, M, width, height, box)) warpRows(box, nullptr, frame, width, height);
+}
+
+void Paste::composite(const float* crop, float scale, const float* M, const uint8_t* driverFrame, uint8_t* out,
+                      int width, int height) {
+  Box box;
+  if (!prepare(crop, scale, M, width, height, box)) box = {0, -1, height, height - 1, 0, 0, 0, 0};
+  warpRows(box, driverFrame, out, width, height);
 }
 
 void Paste::fillPlanes(const float* crop, float scale) {
@@ -174,12 +188,33 @@ void Paste::unsharpPlane(std::vector<float>& plane) {
 
 void Paste::compositeTail(uint8_t* frame, int width, int x0, int x1, int y0, double dudY, double dvdY,
                           double uBase, double vBase, int y1) {
-  if (executor_ == kLanczos8) warpLanczos(frame, width, x0, x1, y0, y1, dudY, dvdY, uBase, vBase);
-  else warpSeparable(frame, width, x0, x1, y0, y1, dudY, dvdY, uBase, vBase);
+  warpRows({x0, x1, y0, y1, dudY, dvdY, uBase, vBase}, nullptr, frame, width, y1 + 1);
 }
 
-void Paste::warpLanczos(uint8_t* frame, int width, int x0, int x1, int y0, int y1, double dudY, double dvdY,
-                        double uBase, double vBase) {
+void Paste::warpRows(const Box& box, const uint8_t* source, uint8_t* frame, int width, int height) {
+  const size_t stride = size_t(width) * 3;
+  if (box.y0 <= box.y1 && executor_ == kLanczos8) interleaveCrop();
+  pool::parallelRange(size_t(box.y1 - box.y0 + 1), kGrain, [&](size_t b, size_t e) {
+    for (size_t r = b; r < e; ++r) {
+      const int Y = box.y0 + int(r);
+      uint8_t* row = frame + size_t(Y) * stride;
+      if (source) std::memcpy(row, source + size_t(Y) * stride, stride);
+      if (executor_ == kLanczos8) lanczosRow(box, Y, row);
+      else separableRow(box, Y, row);
+    }
+  });
+  if (!source) return;
+  // The rows above and below the box are the driver's own.
+  const size_t above = size_t(box.y0), below = size_t(height - 1 - box.y1);
+  pool::parallelRange(above + below, kGrain * 4, [&](size_t b, size_t e) {
+    for (size_t r = b; r < e; ++r) {
+      const size_t Y = r < above ? r : size_t(box.y1) + 1 + (r - above);
+      std::memcpy(frame + Y * stride, source + Y * stride, stride);
+    }
+  });
+}
+
+void Paste::interleaveCrop() {
   const size_t side = size_t(side_);
   pool::parallelRange(side, kGrain, [&](size_t b, size_t e) {
     for (size_t i = b * side; i < e * side; ++i) {
@@ -189,53 +224,46 @@ void Paste::warpLanczos(uint8_t* frame, int width, int x0, int x1, int y0, int y
       crop4_[4 * i + 3] = 0.0f;
     }
   });
-  pool::parallelRange(size_t(y1 - y0 + 1), kGrain, [&](size_t b, size_t e) {
-    for (size_t r = b; r < e; ++r) {
-      const int Y = y0 + int(r);
-      const int32_t rowU = toFixed(Y * dudY + uBase) + paste::kHalfPhase, rowV = toFixed(Y * dvdY + vBase) + paste::kHalfPhase;
-      simd::pasteLanczos8Row(crop4_.data(), side_, mask_.data(), lanczos_.data(), bilinear_.data(), colU_.data(),
-                             colV_.data(), rowU, rowV, x0, x1, frame + size_t(Y) * size_t(width) * 3);
-    }
-  });
 }
 
-void Paste::warpSeparable(uint8_t* frame, int width, int x0, int x1, int y0, int y1, double dudY, double dvdY,
-                          double uBase, double vBase) {
+void Paste::lanczosRow(const Box& box, int Y, uint8_t* row) const {
+  const int32_t rowU = toFixed(Y * box.dudY + box.uBase) + paste::kHalfPhase;
+  const int32_t rowV = toFixed(Y * box.dvdY + box.vBase) + paste::kHalfPhase;
+  simd::pasteLanczos8Row(crop4_.data(), side_, mask_.data(), lanczos_.data(), bilinear_.data(), colU_.data(),
+                         colV_.data(), rowU, rowV, box.x0, box.x1, row);
+}
+
+void Paste::separableRow(const Box& box, int Y, uint8_t* row) const {
   const int side = side_;
   const bool cubic = executor_ == kBicubic;
-  pool::parallelRange(size_t(y1 - y0 + 1), kGrain, [&](size_t b, size_t e) {
-    for (size_t r = b; r < e; ++r) {
-      const int Y = y0 + int(r);
-      const int32_t rowU = toFixed(Y * dudY + uBase) + paste::kHalfPhase, rowV = toFixed(Y * dvdY + vBase) + paste::kHalfPhase;
-      uint8_t* row = frame + size_t(Y) * size_t(width) * 3;
-      for (int X = x0; X <= x1; ++X) {
-        const int32_t u = rowU + colU_[size_t(X - x0)], v = rowV + colV_[size_t(X - x0)];
-        const int px = u >> paste::kFracBits, py = v >> paste::kFracBits;
-        const int fu = (u >> paste::kPhaseShift) & paste::kPhaseMask, fv = (v >> paste::kPhaseShift) & paste::kPhaseMask;
-        if (u < -paste::kOne || v < -paste::kOne || px >= side || py >= side) continue;
-        const float alpha = maskAlpha(mask_.data(), side, px, py, &bilinear_[size_t(fu) * 2], &bilinear_[size_t(fv) * 2]);
-        if (alpha <= 0) continue;
-        const int taps = cubic ? 4 : 2, first = cubic ? -1 : 0;
-        const float* wu = cubic ? &bicubic_[size_t(fu) * 4] : &bilinear_[size_t(fu) * 2];
-        const float* wv = cubic ? &bicubic_[size_t(fv) * 4] : &bilinear_[size_t(fv) * 2];
-        for (int c = 0; c < 3; ++c) {
-          const float* plane = planes_[size_t(c)].data();
-          float colour = 0.0f;
-          for (int j = 0; j < taps; ++j) {
-            const int sy = py + first + j;
-            if (sy < 0 || sy >= side) continue;
-            float across = 0.0f;
-            for (int i = 0; i < taps; ++i) {
-              const int sx = px + first + i;
-              if (sx >= 0 && sx < side) across += wu[i] * plane[size_t(sy) * side + sx];
-            }
-            colour += wv[j] * across;
-          }
-          row[3 * X + c] = blend(row[3 * X + c], alpha, colour);
+  const int32_t rowU = toFixed(Y * box.dudY + box.uBase) + paste::kHalfPhase;
+  const int32_t rowV = toFixed(Y * box.dvdY + box.vBase) + paste::kHalfPhase;
+  for (int X = box.x0; X <= box.x1; ++X) {
+    const int32_t u = rowU + colU_[size_t(X - box.x0)], v = rowV + colV_[size_t(X - box.x0)];
+    const int px = u >> paste::kFracBits, py = v >> paste::kFracBits;
+    const int fu = (u >> paste::kPhaseShift) & paste::kPhaseMask, fv = (v >> paste::kPhaseShift) & paste::kPhaseMask;
+    if (u < -paste::kOne || v < -paste::kOne || px >= side || py >= side) continue;
+    const float alpha = maskAlpha(mask_.data(), side, px, py, &bilinear_[size_t(fu) * 2], &bilinear_[size_t(fv) * 2]);
+    if (alpha <= 0) continue;
+    const int taps = cubic ? 4 : 2, first = cubic ? -1 : 0;
+    const float* wu = cubic ? &bicubic_[size_t(fu) * 4] : &bilinear_[size_t(fu) * 2];
+    const float* wv = cubic ? &bicubic_[size_t(fv) * 4] : &bilinear_[size_t(fv) * 2];
+    for (int c = 0; c < 3; ++c) {
+      const float* plane = planes_[size_t(c)].data();
+      float colour = 0.0f;
+      for (int j = 0; j < taps; ++j) {
+        const int sy = py + first + j;
+        if (sy < 0 || sy >= side) continue;
+        float across = 0.0f;
+        for (int i = 0; i < taps; ++i) {
+          const int sx = px + first + i;
+          if (sx >= 0 && sx < side) across += wu[i] * plane[size_t(sy) * side + sx];
         }
+        colour += wv[j] * across;
       }
+      row[3 * X + c] = blend(row[3 * X + c], alpha, colour);
     }
-  });
+  }
 }
 
 }  // namespace le

@@ -1,6 +1,7 @@
 // Puts a rendered face crop back into a full RGB24 frame: unsharp mask, inverse warp through the
 // frame's 2x3 paste transform with 8x8 Lanczos (or bicubic / bilinear) resampling, and a blend
-// through the feathered mask, in place. CPU only; loops run on the calling thread's worker pool.
+// through the feathered mask, in place or from a driver frame into an output frame. CPU only;
+// loops run on the calling thread's worker pool.
 #pragma once
 
 #include <array>
@@ -38,6 +39,11 @@ class Paste {
   // non-finite M, or a box outside the frame, leaves the frame untouched. One call at a time
   // per object.
   void composite(const float* crop, float scale, const float* M, uint8_t* frame, int width, int height);
+  // The same with the driver frame read in place and the result written to out (both width x
+  // height RGB24, not overlapping): out receives the bytes the in-place form would leave in a copy
+  // of driverFrame, each row copied and pasted while it is in cache.
+  void composite(const float* crop, float scale, const float* M, const uint8_t* driverFrame, uint8_t* out,
+                 int width, int height);
 
   // The steps of composite, exposed for tests and benchmarks.
   void fillPlanes(const float* crop, float scale);
@@ -51,10 +57,18 @@ class Paste {
   int executor() const { return executor_; }
 
  private:
-  void warpLanczos(uint8_t* frame, int width, int x0, int x1, int y0, int y1, double dudY, double dvdY,
-                   double uBase, double vBase);
-  void warpSeparable(uint8_t* frame, int width, int x0, int x1, int y0, int y1, double dudY, double dvdY,
-                     double uBase, double vBase);
+  // The frame box [x0, x1] x [y0, y1] a paste covers and the inverse map's row terms.
+  struct Box {
+    int x0, x1, y0, y1;
+    double dudY, dvdY, uBase, vBase;
+  };
+  // Sharpens the crop and fills the column tables; false when M or the box leaves nothing to paste.
+  bool prepare(const float* crop, float scale, const float* M, int width, int height, Box& box);
+  // Pastes box rows [y0, y1] of frame; with source, every frame row is first copied from it.
+  void warpRows(const Box& box, const uint8_t* source, uint8_t* frame, int width, int height);
+  void interleaveCrop();
+  void lanczosRow(const Box& box, int Y, uint8_t* row) const;
+  void separableRow(const Box& box, int Y, uint8_t* row) const;
 
   int side_;
   int ksize_;

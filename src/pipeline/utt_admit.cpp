@@ -45,10 +45,13 @@ bool le_utt::waitForRingSlot(int64_t generation, double& waitMs) {
 bool le_utt::fillSlot(size_t slot, const float* crop, int idx) {
   uint8_t* frame = ring_.slot(slot).frame.data();
   try {
-    ctx_.cursor->pullAt(idx, frame);
     if (crop) {
-      ctx_.paste->composite(crop, 255.0f, ctx_.identity.M(idx), frame, ctx_.manifest.W, ctx_.manifest.H);
+      // The driver frame is read where the cursor decoded it; the paste writes the slot.
+      const le::DriverCursor::Lease driver = ctx_.cursor->leaseAt(idx);
+      ctx_.paste->composite(crop, 255.0f, ctx_.identity.M(idx), driver.data(), frame, ctx_.manifest.W,
+                            ctx_.manifest.H);
     } else {
+      ctx_.cursor->pullAt(idx, frame);
       ctx_.identity.walkP(idx);
     }
     return true;

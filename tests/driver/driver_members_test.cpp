@@ -93,7 +93,7 @@ TEST_P(DriverMemberChoice, PlaysTheChosenMemberAndSaysSo) {
   ::testing::internal::CaptureStderr();
   auto cursor = DriverCursor::open(b.manifest(), 0, -1);
   const std::string err = ::testing::internal::GetCapturedStderr();
-  EXPECT_EQ(cursor->name(), c.backend == "jpg" ? "jpg/stb" : mp4Name());
+  EXPECT_EQ(cursor->name(), c.backend == "jpg" ? "jpg/turbo" : mp4Name());
   for (const std::string& line : c.lines) EXPECT_NE(err.find(line), std::string::npos) << err;
   for (const std::string& line : c.noLines) EXPECT_EQ(err.find(line), std::string::npos) << err;
   int si = -1;

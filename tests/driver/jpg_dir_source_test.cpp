@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <filesystem>
 #include <vector>
 
@@ -22,13 +25,16 @@ constexpr size_t kFrame = size_t(kW) * kH * 3;
 TEST(JpgDirSource, DeliversEveryFrameThenEnds) {
   const auto truth = test::readBytes(driverMedia().rgb());
   auto src = openJpgDir(driverMedia().jpgDir(), kNT, kW, kH);
-  EXPECT_EQ(src->name(), "jpg/stb");
-  EXPECT_EQ(src->residentBytes(), 0);
+  EXPECT_EQ(src->name(), "jpg/turbo");
+  EXPECT_EQ(src->residentBytes(), 0);  // no file touched yet
   std::vector<uint8_t> buf(kFrame);
+  uintmax_t largestFile = 0;
   for (int i = 0; i < kNT; ++i) {
     ASSERT_TRUE(src->next(buf.data()));
     EXPECT_LT(test::diff(buf.data(), truth.data() + i * kFrame, kFrame).mean, 3.0) << i;
+    largestFile = std::max(largestFile, std::filesystem::file_size(JpgDirSource::framePath(driverMedia().jpgDir(), i)));
   }
+  EXPECT_GE(src->residentBytes(), int64_t(largestFile));  // the compressed frame's buffer
   EXPECT_FALSE(src->next(buf.data()));
   src->seek(7);
   ASSERT_TRUE(src->next(buf.data()));
@@ -55,6 +61,23 @@ TEST(JpgDirSource, MissingFrameAndOutOfRangeSeekThrow) {
             0u);
   EXPECT_EQ(errorOf([&] { src->seek(kNT); }), "le_driver: seek outside the member");
   EXPECT_EQ(errorOf([&] { src->seek(-1); }), "le_driver: seek outside the member");
+}
+
+// A PNG file under a frame's name is decoded too (by stb_image), losslessly.
+TEST(JpgDirSource, DecodesPngFramesUnderTheFrameNames) {
+  const auto truth = test::readBytes(driverMedia().rgb());
+  const std::string dir = testing::TempDir() + "/png_frames_" + std::to_string(::getpid());
+  std::filesystem::create_directories(dir);
+  test::run("ffmpeg -nostdin -hide_banner -loglevel error -y -f rawvideo -pix_fmt rgb24 -s " +
+            std::to_string(kW) + "x" + std::to_string(kH) + " -i " + driverMedia().rgb() +
+            " -frames:v 2 -c:v png -f image2 -start_number 0 " + dir + "/frame_%06d.jpg");
+  auto src = openJpgDir(dir, 2, kW, kH);
+  std::vector<uint8_t> buf(kFrame);
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_TRUE(src->next(buf.data()));
+    EXPECT_EQ(test::diff(buf.data(), truth.data() + i * kFrame, kFrame).max, 0) << i;
+  }
+  std::filesystem::remove_all(dir);
 }
 
 // The JPEG frames and the H.264 movie of the same footage agree within the codecs' error: the

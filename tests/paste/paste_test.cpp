@@ -267,3 +267,27 @@ TEST_F(PasteEnv, OversizedCropIsRefusedAtConstruction) {
       std::runtime_error);
   EXPECT_NO_THROW(le::Paste(std::vector<uint8_t>(1024 * 1024, 255), 1024, le::Unsharp{1.0f, 2.0f, 3}));
 }
+
+// Reading the driver frame in place and writing another frame gives, byte for byte, what the
+// in-place paste leaves in a copy of the driver frame: inside the box, outside it, for every
+// executor, for a box clipped by the frame's edges and for transforms that paste nothing.
+TEST_F(PasteEnv, DriverToOutputPasteEqualsTheInPlacePasteOnACopy) {
+  const float angle = 0.2f, scale = 1.3f;
+  const float rotated[6] = {scale * std::cos(angle), -scale * std::sin(angle), 40.3f,
+                            scale * std::sin(angle), scale * std::cos(angle), 30.7f};
+  const float clipped[6] = {1.5f, 0, -20.2f, 0, 1.5f, 70.4f};
+  const float singular[6] = {1, 2, 3, 2, 4, 5};
+  const float outside[6] = {1, 0, 500, 0, 1, 500};
+  for (const char* mode : {"0", "1", "2"}) {
+    setenv("LE_PASTE_FAST", mode, 1);
+    for (const float* M : {rotated, clipped, singular, outside}) {
+      Scene s = makeScene(40, 150, 110, 11);
+      le::Paste paste(s.mask, s.side, le::Unsharp{1.3f, 2.0f, 7});
+      const std::vector<uint8_t> driver = s.frame;
+      std::vector<uint8_t> out(driver.size(), 0xA5);
+      paste.composite(s.crop.data(), 255.0f, M, driver.data(), out.data(), s.width, s.height);
+      paste.composite(s.crop.data(), 255.0f, M, s.frame.data(), s.width, s.height);
+      ASSERT_EQ(out, s.frame) << "executor " << mode << " M[2] " << M[2];
+    }
+  }
+}

@@ -41,7 +41,7 @@ def _encode(frames, pix_fmt_in, args, out_path, fps):
 
 
 def write_jpegs(frames, directory):
-    """frame_%06d.jpg from 0, decoded by the library with stb_image."""
+    """frame_%06d.jpg from 0, decoded by the library with libjpeg-turbo."""
     os.makedirs(directory, exist_ok=True)
     _encode(frames, "rgb24", ["-f", "image2", "-start_number", "0", "-c:v", "mjpeg",
                               "-pix_fmt", "yuvj444p", "-q:v", "2", "-fflags", "+bitexact",
