@@ -21,8 +21,10 @@ void AudioPusher::run(bool fast) {
   for (size_t at = 0, chunk = 0; at < total && !stop_; at += kChunk, ++chunk) {
     if (!fast) std::this_thread::sleep_until(begin + std::chrono::milliseconds(20 * (chunk + 1)));
     le_utt_push_audio(utt_, audio_.data() + at, int(std::min<size_t>(kChunk, total - at)));
+    pushing_ = true;
   }
   le_utt_end_utterance(utt_);
+  pushing_ = true;
   done_ = true;
 }
 

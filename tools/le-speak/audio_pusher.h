@@ -26,6 +26,8 @@ class AudioPusher {
   // chunk at once when fast. le_utt_end_utterance follows the last chunk.
   void start(bool fast);
   bool started() const { return thread_.joinable(); }
+  // True once the first chunk was pushed (or the utterance ended without one).
+  bool pushing() const { return pushing_.load(); }
   // True once the utterance was ended.
   bool done() const { return done_.load(); }
 
@@ -34,7 +36,7 @@ class AudioPusher {
 
   le_utt* utt_;
   const std::vector<int16_t>& audio_;
-  std::atomic<bool> stop_{false}, done_{false};
+  std::atomic<bool> stop_{false}, done_{false}, pushing_{false};
   std::thread thread_;
 };
 

@@ -31,6 +31,7 @@ class PullLoop {
   bool pullOne();
   void afterFrame(const le_utt_frame_info& info);
   void failOnFatalRender();
+  void startPushing();
   bool finished() const { return tailLeft_ == 0; }
 
   le_utt* utt_;
@@ -79,10 +80,17 @@ void PullLoop::failOnFatalRender() {
                              std::to_string(int(kNoSpeechSeconds)) + " s after the end of the audio");
 }
 
+// With --fast the lead-in ends where the push lands: frames are pulled as fast as they come, and a
+// pusher thread slow to start (a busy machine) would otherwise stretch the lead-in.
+void PullLoop::startPushing() {
+  pusher_.start(options_.fast);
+  while (options_.fast && !pusher_.pushing()) std::this_thread::sleep_for(std::chrono::microseconds(200));
+}
+
 HostReport PullLoop::run() {
   const auto begin = Clock::now();
   for (int64_t tick = 0; !finished(); ++tick) {
-    if (!pusher_.started() && pulled_ >= options_.leadInFrames) pusher_.start(options_.fast);
+    if (!pusher_.started() && pulled_ >= options_.leadInFrames) startPushing();
     if (!options_.fast) std::this_thread::sleep_until(begin + tick * kFramePeriod);
     const bool got = pullOne();
     if (!got && !options_.fast) {
