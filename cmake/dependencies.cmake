@@ -16,9 +16,11 @@ set_target_properties(le::onnxruntime PROPERTIES
 pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET libavformat libavcodec libswscale libavutil)
 pkg_check_modules(HWY REQUIRED IMPORTED_TARGET libhwy)
 pkg_check_modules(TURBOJPEG REQUIRED IMPORTED_TARGET libturbojpeg)
+# Tools only, never the library: converting audio (le-speak's input, the MP4 writer's sound track).
+pkg_check_modules(SWRESAMPLE REQUIRED IMPORTED_TARGET GLOBAL libswresample)
 # Hosts only (le-speak and its tests), never the library: reading audio files and synthesising speech.
 pkg_check_modules(SNDFILE REQUIRED IMPORTED_TARGET GLOBAL sndfile)
-pkg_check_modules(HOST_AUDIO REQUIRED IMPORTED_TARGET GLOBAL espeak-ng libswresample)
+pkg_check_modules(ESPEAK REQUIRED IMPORTED_TARGET GLOBAL espeak-ng)
 
 find_path(LE_STB_INCLUDE_DIR stb_image.h PATHS /usr/include/stb REQUIRED)
 add_library(le::stb INTERFACE IMPORTED GLOBAL)

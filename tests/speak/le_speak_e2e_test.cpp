@@ -10,14 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "support/run_tool.h"
 #include "support/temp_dir.h"
-#include "tools/tool_run.h"
 
-using le::test::readFile;
-using le::test::runCommand;
-using le::test::runTool;
-using le::test::TempDir;
-using le::test::ToolRun;
+namespace le::test {
 
 namespace {
 
@@ -242,3 +238,5 @@ TEST(LeSpeakRealTime, PullsOnTheClockAndCountsLatePulls) {
   // Pulled at 25 fps: the run takes about as long as its video.
   EXPECT_NE(r.out.find("x real time)\n"), std::string::npos) << r.out;
 }
+
+}  // namespace le::test

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -11,15 +10,10 @@
 #include <utility>
 
 #include "le/le.h"
+#include "support/run_tool.h"
 #include "support/temp_dir.h"
-#include "tool_run.h"
 
-using le::test::readFile;
-using le::test::runCommand;
-using le::test::runTool;
-using le::test::ToolRun;
-using le::test::TempDir;
-using le::test::writeFile;
+namespace le::test {
 
 namespace {
 
@@ -72,16 +66,9 @@ namespace {
 // The entries of the first video stream as ffprobe reads the file, comma-separated.
 std::string probe(const std::string& path,
                   const std::string& entries = "codec_name,width,height,r_frame_rate,nb_read_frames") {
-  FILE* p = popen(
-      ("ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=" + entries + " -of csv=p=0 " + path)
-          .c_str(),
-      "r");
-  std::string out;
-  char buf[256];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  pclose(p);
-  return out;
+  return runCommand("ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=" + entries +
+                    " -of csv=p=0 " + path)
+      .out;
 }
 
 }  // namespace
@@ -272,3 +259,5 @@ TEST(LeRender, AFailedWriteRemovesTheUnfinishedFile) {
   EXPECT_EQ(lastLine(readFile(dir / "err")), "le-render: mp4 header: No space left on device\n");
   EXPECT_TRUE(std::filesystem::is_character_file("/dev/full"));
 }
+
+}  // namespace le::test

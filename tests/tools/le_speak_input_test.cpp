@@ -10,15 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "support/run_tool.h"
 #include "support/temp_dir.h"
-#include "tool_run.h"
 
-using le::test::readFile;
-using le::test::runCommand;
-using le::test::runTool;
-using le::test::TempDir;
-using le::test::ToolRun;
-using le::test::writeFile;
+namespace le::test {
 
 namespace {
 
@@ -242,3 +237,5 @@ TEST(LeSpeakReadsAudio, TextBecomesEspeakSpeechAt16kHz) {
   EXPECT_LT(bytes.size() / 2, size_t(4.0 * 16000));
   EXPECT_NE(r.out.find(" s at 16 kHz mono) -> " + (dir / "out.s16")), std::string::npos) << r.out;
 }
+
+}  // namespace le::test

@@ -18,10 +18,10 @@
 #include <string>
 #include <vector>
 
+#include "common/mp4_writer.h"
 #include "common/progress_bar.h"
 #include "common/tool_cli.h"
 #include "le/le.h"
-#include "mp4_writer.h"
 
 namespace {
 
@@ -146,7 +146,7 @@ Plan planFor(const Options& o, le_ctx* ctx) {
 }
 
 // Renders, pastes and encodes every frame of the plan, then finishes the file.
-void encodeFrames(const Plan& p, le_ctx* ctx, le_render::Mp4Writer& writer, le::tool::ProgressBar& bar) {
+void encodeFrames(const Plan& p, le_ctx* ctx, le::tool::Mp4Writer& writer, le::tool::ProgressBar& bar) {
   const int NT = le_nt(ctx);
   double renderMs = 0.0, pasteMs = 0.0;
   for (int k = 0; k < p.total; ++k) {
@@ -168,7 +168,7 @@ void encodeFrames(const Plan& p, le_ctx* ctx, le_render::Mp4Writer& writer, le::
   writer.finish();
   bar.finish();
   std::printf("le-render: %d frames -> %s (%dx%d, %d fps, %s): render %.2f ms/frame, paste %.2f ms/frame\n",
-              p.total, writer.path().c_str(), le_width(ctx), le_height(ctx), kFps, writer.encoderName(),
+              p.total, writer.path().c_str(), le_width(ctx), le_height(ctx), kFps, writer.videoEncoder(),
               renderMs / p.total, pasteMs / p.total);
 }
 
@@ -178,7 +178,12 @@ int run(const Options& o) {
   std::unique_ptr<le_ctx, void (*)(le_ctx*)> session(ctx, &le_destroy);
   const Plan plan = planFor(o, ctx);
 
-  le_render::Mp4Writer writer(o.out, le_width(ctx), le_height(ctx), kFps);
+  le::tool::Mp4Options mp4;
+  mp4.tool = "le-render";
+  mp4.width = le_width(ctx);
+  mp4.height = le_height(ctx);
+  mp4.fps = kFps;
+  le::tool::Mp4Writer writer(o.out, mp4);
   le::tool::ProgressBar bar(plan.total);
   try {
     encodeFrames(plan, ctx, writer, bar);

@@ -1,33 +1,19 @@
 // The fallback of readAudioFile for what libsndfile does not read (AAC/M4A, MP3 in older
 // libsndfile, audio inside video containers): FFmpeg's demuxers and decoders.
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-}
-
 #include <memory>
 #include <stdexcept>
 
 #include "audio_file.h"
+#include "common/ff_handles.h"
 #include "resampler.h"
 
 namespace le_speak {
 namespace {
 
-struct InputCloser {
-  void operator()(AVFormatContext* f) const { avformat_close_input(&f); }
-};
-struct CodecCloser {
-  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct FrameCloser {
-  void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct PacketCloser {
-  void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-
-using Input = std::unique_ptr<AVFormatContext, InputCloser>;
+using le::tool::CodecPtr;
+using le::tool::FramePtr;
+using le::tool::InputPtr;
+using le::tool::PacketPtr;
 
 // FFmpeg's own complaints while probing a file that turns out not to be audio would bury the
 // tool's one line; they are silenced for the decode and the level restored after it.
@@ -41,16 +27,15 @@ class QuietLog {
  private:
   int saved_;
 };
-using Decoder = std::unique_ptr<AVCodecContext, CodecCloser>;
 
 [[noreturn]] void fail(const std::string& path, const char* what) {
   throw std::runtime_error("le-speak: cannot decode " + path + ": " + what);
 }
 
-Decoder openDecoder(const std::string& path, const AVStream* stream) {
+CodecPtr openDecoder(const std::string& path, const AVStream* stream) {
   const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
   if (!codec) fail(path, "FFmpeg has no decoder for its audio");
-  Decoder decoder(avcodec_alloc_context3(codec));
+  CodecPtr decoder(avcodec_alloc_context3(codec));
   if (!decoder || avcodec_parameters_to_context(decoder.get(), stream->codecpar) < 0 ||
       avcodec_open2(decoder.get(), codec, nullptr) < 0)
     fail(path, "its audio decoder does not open");
@@ -79,13 +64,13 @@ bool decodeWithFfmpeg(const std::string& path, std::vector<int16_t>& out) {
   QuietLog quiet;
   AVFormatContext* raw = nullptr;
   if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) return false;
-  Input input(raw);
+  InputPtr input(raw);
   if (avformat_find_stream_info(input.get(), nullptr) < 0) return false;
   const int index = av_find_best_stream(input.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
   if (index < 0) return false;
-  Decoder decoder = openDecoder(path, input->streams[index]);
-  std::unique_ptr<AVFrame, FrameCloser> frame(av_frame_alloc());
-  std::unique_ptr<AVPacket, PacketCloser> packet(av_packet_alloc());
+  CodecPtr decoder = openDecoder(path, input->streams[index]);
+  FramePtr frame(av_frame_alloc());
+  PacketPtr packet(av_packet_alloc());
   if (!frame || !packet) throw std::runtime_error("le-speak: out of memory");
   std::unique_ptr<Resampler> resampler;
   while (av_read_frame(input.get(), packet.get()) >= 0) {

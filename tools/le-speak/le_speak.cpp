@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "audio_file.h"
+#include "common/mp4_writer.h"
 #include "common/progress_bar.h"
 #include "host_loop.h"
 #include "le/le.h"
@@ -28,7 +29,6 @@
 #include "resampler.h"
 #include "speech_synth.h"
 #include "summary.h"
-#include "talk_writer.h"
 #include "utterance_audio.h"
 
 namespace le_speak {
@@ -80,6 +80,21 @@ Pipeline openPipeline(le_ctx* ctx, const Options& o) {
   return utt;
 }
 
+// H.264 (or, without one, MPEG-4 Part 2) with the speech beside it as AAC. veryfast: the encoder
+// shares the machine with the pipeline it is recording in real time.
+le::tool::Mp4Options mp4Options(const OutputInfo& info) {
+  le::tool::Mp4Options mp4;
+  mp4.tool = "le-speak";
+  mp4.width = info.width;
+  mp4.height = info.height;
+  mp4.fps = info.fps;
+  mp4.preset = "veryfast";
+  mp4.crf = "20";
+  mp4.mpeg4Fallback = true;
+  mp4.audioRate = kPipelineRate;
+  return mp4;
+}
+
 int speak(const Options& o, std::vector<int16_t> audio) {
   le_log_set(&forwardLibraryLog, const_cast<bool*>(&o.verbose));
   Session session(le_create(o.bundle.c_str(), "b1", o.threads, nullptr), &le_destroy);
@@ -88,7 +103,7 @@ int speak(const Options& o, std::vector<int16_t> audio) {
   const OutputInfo info{o.out, "", le_width(ctx), le_height(ctx), kFps, double(audio.size()) / kPipelineRate, o.fast};
   Pipeline utt = openPipeline(ctx, o);
 
-  TalkWriter writer(o.out, info.width, info.height, kFps, kPipelineRate);
+  le::tool::Mp4Writer writer(o.out, mp4Options(info));
   HostOptions host;
   host.fast = o.fast;
   host.interruptAt = o.interruptAt;

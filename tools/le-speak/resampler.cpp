@@ -1,23 +1,14 @@
 #include "resampler.h"
 
-extern "C" {
-#include <libswresample/swresample.h>
-}
-
 #include <stdexcept>
 #include <string>
 
+#include "common/ff_handles.h"
+
 namespace le_speak {
-namespace {
-
-struct SwrDeleter {
-  void operator()(SwrContext* s) const { swr_free(&s); }
-};
-
-}  // namespace
 
 struct Resampler::Impl {
-  std::unique_ptr<SwrContext, SwrDeleter> swr;
+  le::tool::SwrPtr swr;
   std::vector<int16_t> out;
 
   // Runs one swr_convert call (null planes: drain) and appends what comes out; returns its count.
