@@ -44,16 +44,22 @@ le::GsBytes readModel(int batch) {
   return le::GsBytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
+// The options both sessions run with: the bench's threads, no spinning, every graph optimisation.
+Ort::SessionOptions sessionOptions() {
+  Ort::SessionOptions opts;
+  opts.SetIntraOpNumThreads(kThreads);
+  opts.SetInterOpNumThreads(1);
+  opts.SetGraphOptimizationLevel(GraphOptimizationLevel::ORT_ENABLE_ALL);
+  opts.AddConfigEntry("session.intra_op.allow_spinning", "0");
+  opts.AddConfigEntry("mlas.disable_kleidiai", "1");
+  return opts;
+}
+
 // One director session with its inputs and output bound over buffers, as the renderer binds them.
 class Director {
  public:
   Director(const le::GsBytes& model, int batch) {
-    Ort::SessionOptions opts;
-    opts.SetIntraOpNumThreads(kThreads);
-    opts.SetInterOpNumThreads(1);
-    opts.SetGraphOptimizationLevel(GraphOptimizationLevel::ORT_ENABLE_ALL);
-    opts.AddConfigEntry("session.intra_op.allow_spinning", "0");
-    opts.AddConfigEntry("mlas.disable_kleidiai", "1");
+    Ort::SessionOptions opts = sessionOptions();
     le::registerGridSampleFast(opts);
     session_ = Ort::Session(env(), model.data(), model.size(), opts);
 
@@ -159,12 +165,7 @@ le::GsBytes headResizeModel() {
 class HeadResize {
  public:
   explicit HeadResize(const le::GsBytes& model) {
-    Ort::SessionOptions opts;
-    opts.SetIntraOpNumThreads(kThreads);
-    opts.SetInterOpNumThreads(1);
-    opts.SetGraphOptimizationLevel(GraphOptimizationLevel::ORT_ENABLE_ALL);
-    opts.AddConfigEntry("session.intra_op.allow_spinning", "0");
-    opts.AddConfigEntry("mlas.disable_kleidiai", "1");
+    Ort::SessionOptions opts = sessionOptions();
     session_ = Ort::Session(env(), model.data(), model.size(), opts);
     x_.resize(size_t(3) * (kCrop / 2) * (kCrop / 2));
     y_.resize(size_t(3) * kCrop * kCrop);
