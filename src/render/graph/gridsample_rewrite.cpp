@@ -3,6 +3,7 @@
 #include <string>
 
 #include "render/graph/onnx_graph_reader.h"
+#include "render/graph/onnx_rebuild.h"
 
 namespace le {
 
@@ -25,15 +26,6 @@ NodeKind kindOf(GsSlice node) {
     else if (f.number == kNodeDomain) kind.domain = f.payload;
   }
   return kind;
-}
-
-bool modelImportsZentrova(GsSlice model) {
-  GsReader reader(model);
-  GsField f;
-  while (reader.next(f))
-    if (f.number == kModelOpsetImport && f.wireType == 2 && gsFirstStr(f.payload, kOpsetDomain) == kZentrovaDomain)
-      return true;
-  return false;
 }
 
 GsBytes fastNode(GsSlice node) {
@@ -111,27 +103,9 @@ size_t rewriteGridSampleToFast(GsBytes& modelBytes) {
       if (f.number == kGraphNode && f.wireType == 2 && gsIsRewritableGridSample(f.payload)) ++count;
   }
   if (count == 0) return 0;
-  const bool imported = modelImportsZentrova(model);
 
-  GsBytes out;
-  out.reserve(modelBytes.size() + 1024);
-  bool graphDone = false;
-  GsReader reader(model);
-  GsField f;
-  while (reader.next(f)) {
-    if (f.number == kModelGraph && f.wireType == 2 && !graphDone) {
-      gsPutBytes(out, kModelGraph, rewriteGraph(f.payload));
-      graphDone = true;
-    } else {
-      gsPutRaw(out, f.raw);
-    }
-  }
-  if (!imported) {
-    GsBytes opset;
-    gsPutBytes(opset, kOpsetDomain, std::string(kZentrovaDomain));
-    gsPutVarintField(opset, kOpsetVersion, 1);
-    gsPutBytes(out, kModelOpsetImport, opset);
-  }
+  GsBytes out = gsWithGraph(modelBytes, rewriteGraph(gsGraphOf(model)));
+  gsImportDomain(out, kZentrovaDomain, 1);
   modelBytes.swap(out);
   return count;
 }

@@ -28,7 +28,6 @@ void gsAllStr(GsSlice message, uint32_t n, std::vector<std::string>& out) {
 void gsReadGraph(GsSlice graph, std::vector<GsNodeInfo>& nodes, std::set<std::string>& initializerNames,
                  std::set<std::string>& inputNames) {
   constexpr uint32_t kTensorName = 8;
-  constexpr uint32_t kValueInfoName = 1;
   GsReader reader(graph);
   GsField f;
   while (reader.next(f)) {

@@ -18,6 +18,7 @@ inline constexpr uint32_t kGraphInitializer = 5;
 inline constexpr uint32_t kGraphInput = 11;
 inline constexpr uint32_t kGraphOutput = 12;
 inline constexpr uint32_t kGraphValueInfo = 13;
+inline constexpr uint32_t kValueInfoName = 1;
 inline constexpr uint32_t kNodeInput = 1;
 inline constexpr uint32_t kNodeOutput = 2;
 inline constexpr uint32_t kNodeName = 3;

@@ -2,6 +2,7 @@
 
 #include "render/graph/onnx_emitter.h"
 #include "render/graph/onnx_graph_reader.h"
+#include "render/graph/onnx_tensor_reader.h"
 
 namespace le {
 
@@ -23,6 +24,8 @@ GsBytes rebuildGraph(GsSlice graph, const GsGraphEdit& edit) {
     } else if (f.number == kGraphInput && f.wireType == 2 && (edit.keepOnlyPrgbInput || edit.dropPrgbInput)) {
       const bool isPrior = gsFirstStr(f.payload, 1) == kPriorInput;
       keep = edit.keepOnlyPrgbInput ? isPrior && !edit.dropPrgbInput : !isPrior;
+    } else if (f.number == kGraphInitializer && f.wireType == 2 && edit.keepInitializers) {
+      keep = edit.keepInitializers->count(gsFirstStr(f.payload, kTensorName)) > 0;
     } else if (f.number == kGraphOutput && f.wireType == 2) {
       keep = !edit.dropAllOutputs;
     } else if (f.number == kGraphValueInfo && f.wireType == 2 && !edit.valueInfoName.empty()) {
@@ -84,6 +87,17 @@ GsBytes gsWithGraph(const GsBytes& model, const GsBytes& graph) {
     }
   }
   return out;
+}
+
+void gsImportDomain(GsBytes& model, const std::string& domain, int64_t version) {
+  GsReader reader(gsSliceOf(model));
+  GsField f;
+  while (reader.next(f))
+    if (f.number == kModelOpsetImport && f.wireType == 2 && gsFirstStr(f.payload, kOpsetDomain) == domain) return;
+  GsBytes opset;
+  gsPutBytes(opset, kOpsetDomain, domain);
+  gsPutVarintField(opset, kOpsetVersion, uint64_t(version));
+  gsPutBytes(model, kModelOpsetImport, opset);
 }
 
 }  // namespace le

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,8 @@ struct GsGraphEdit {
   std::string valueInfoName;
   std::vector<int64_t> valueInfoDims;
   uint32_t valueInfoField = 0;
+  // When set, only the initializers it names are kept (the ones the kept nodes still read).
+  const std::set<std::string>* keepInitializers = nullptr;
 };
 
 // The model re-serialised under the edit: every model field in place, the graph re-emitted at the
@@ -37,5 +40,8 @@ GsBytes gsReplaceNodes(GsSlice graph, const GsNodeReplacer& replace);
 
 // The model with its graph field replaced by `graph`; every other field copied in place.
 GsBytes gsWithGraph(const GsBytes& model, const GsBytes& graph);
+
+// Appends opset_import { domain, version } to the model unless it already imports the domain.
+void gsImportDomain(GsBytes& model, const std::string& domain, int64_t version);
 
 }  // namespace le

@@ -153,3 +153,92 @@ g = helper.make_graph(nodes, "student", [vi("A", [6, 8])], [vi("out", [6, 3]), v
                       initializer=[numpy_helper.from_array(rng.standard_normal((8, 4)).astype(np.float32), "blend_w"),
                                    numpy_helper.from_array(rng.standard_normal((4, 3)).astype(np.float32), "long_w")])
 save("student_blend", g, [("", 17)])
+
+
+# Source cones and warp blocks shaped as the director's (curvature planes of P_rgb, one GridSample
+# of their Concat, the Slice / Mul / Sub / Add recombination), at crop 16, and their near misses.
+def cone_graph(name, grid_input=False, extra_leaf=None, escape=False, tip_readers=("sample",),
+               exit_slice=False, prior_outside=False):
+    c = 16
+    pads = numpy_helper.from_array(np.array([0, 0, 1, 1, 0, 0, 1, 1], np.int64), "pads")
+    d2 = np.array([1.0, -2.0, 1.0])
+    kernels = {"xx": np.outer([0, 1, 0], d2), "yy": np.outer(d2, [0, 1, 0]), "xxyy": np.outer(d2, d2)}
+    inits = [pads]
+    nodes = [helper.make_node("Pad", ["P_rgb", "pads"], ["padded"], name="pad", mode="edge")]
+    planes = []
+    for k, w in kernels.items():
+        inits.append(numpy_helper.from_array(np.repeat(w[None, None], 3, 0).astype(np.float32), "w_" + k))
+        nodes.append(helper.make_node("Conv", ["padded", "w_" + k], ["v" + k], name="conv_" + k, group=3))
+        planes.append("v" + k)
+    concat_in = ["P_rgb"] + planes + ([extra_leaf] if extra_leaf else [])
+    nodes.append(helper.make_node("Concat", concat_in, ["tip"], name="tip", axis=1))
+    inputs = [vi("P_rgb", [1, 3, c, c]), vi("gp", [1, 2, c, c])]
+    if grid_input:
+        inputs.append(vi("grid", [1, c, c, 2]))
+    else:
+        nodes.append(helper.make_node("Transpose", ["gp"], ["grid"], name="grid", perm=[0, 2, 3, 1]))
+    for i, reader in enumerate(tip_readers):
+        out = "s" if i == 0 else "s%d" % i
+        if reader == "sample":
+            nodes.append(grid_sample(["tip", "grid"], out, "sample%d" % i, **STD))
+        else:
+            nodes.append(helper.make_node(reader, ["tip"], [out], name="reader%d" % i))
+    # a, b = (1 - t) t / 2 of the sample position's fractional part, as the director computes them.
+    inits += [numpy_helper.from_array(np.array([v], np.float32), n) for n, v in
+              (("half_side", c / 2.0), ("centre", (c - 1) / 2.0), ("minus_half", -0.5), ("half", 0.5))]
+    nodes += [helper.make_node("Mul", ["gp", "half_side"], ["pos_s"], name="pos_s"),
+              helper.make_node("Add", ["pos_s", "centre"], ["pos"], name="pos"),
+              helper.make_node("Floor", ["pos"], ["fl"], name="fl"),
+              helper.make_node("Sub", ["pos", "fl"], ["t"], name="t"),
+              helper.make_node("Mul", ["t", "minus_half"], ["ht"], name="ht"),
+              helper.make_node("Add", ["ht", "half"], ["k"], name="k"),
+              helper.make_node("Mul", ["k", "t"], ["abp"], name="abp")]
+    for n, lo, hi, axis, src in (("a", 0, 1, 1, "abp"), ("b", 1, 2, 1, "abp"), ("s0", 0, 3, 1, "s"),
+                                 ("s1", 3, 6, 1, "s"), ("s2", 6, 9, 1, "s"), ("s3", 9, 12, 1, "s")):
+        inits += [numpy_helper.from_array(np.array([lo], np.int64), n + "_lo"),
+                  numpy_helper.from_array(np.array([hi], np.int64), n + "_hi"),
+                  numpy_helper.from_array(np.array([axis], np.int64), n + "_ax")]
+        nodes.append(helper.make_node("Slice", [src, n + "_lo", n + "_hi", n + "_ax"], [n], name="slice_" + n))
+    nodes += [helper.make_node("Mul", ["a", "b"], ["ab"], name="ab"),
+              helper.make_node("Mul", ["a", "s1"], ["as1"], name="as1"),
+              helper.make_node("Sub", ["s0", "as1"], ["r1"], name="r1"),
+              helper.make_node("Mul", ["b", "s2"], ["bs2"], name="bs2"),
+              helper.make_node("Sub", ["r1", "bs2"], ["r2"], name="r2"),
+              helper.make_node("Mul", ["ab", "s3"], ["abs3"], name="abs3"),
+              helper.make_node("Add", ["r2", "abs3"], ["warped"], name="warped"),
+              helper.make_node("Relu", ["warped"], ["out"], name="after")]
+    outputs = [vi("out", [1, 3, c, c])]
+    if escape:
+        nodes.append(helper.make_node("Relu", ["vxx"], ["leak"], name="leak"))
+        outputs.append(vi("leak", [1, 3, c, c]))
+    if exit_slice:
+        outputs.append(vi("s0", [1, 3, c, c]))
+    if prior_outside:
+        nodes.append(helper.make_node("Neg", ["P_rgb"], ["neg_prior"], name="neg_prior"))
+        outputs.append(vi("neg_prior", [1, 3, c, c]))
+    for i, reader in enumerate(tip_readers[1:], 1):
+        outputs.append(vi("s%d" % i, None))
+    if extra_leaf == "extra":
+        inputs.append(vi("extra", [1, 1, c, c]))
+    g = helper.make_graph(nodes, name, inputs, outputs, initializer=inits,
+                          value_info=[vi("vxx", [1, 3, c, c]), vi("s1", [1, 3, c, c])])
+    save(name, g, [("", 17)])
+
+
+cone_graph("cone")
+cone_graph("cone_grid_input", grid_input=True)
+cone_graph("cone_reads_input", extra_leaf="extra")
+cone_graph("cone_ghost_leaf", extra_leaf="ghost")
+cone_graph("cone_escape", escape=True)
+cone_graph("cone_two_samplers", tip_readers=("sample", "sample"))
+cone_graph("cone_tip_relu", tip_readers=("sample", "Relu"))
+cone_graph("cone_no_sampler", tip_readers=("Relu",))
+cone_graph("cone_exit_slice", exit_slice=True)
+cone_graph("cone_prior_outside", prior_outside=True)
+
+# A prior nothing reads and a Constant: a cone below the Constant's output has no node.
+g = helper.make_graph([helper.make_node("Constant", [], ["k"], name="k", value=numpy_helper.from_array(
+                           np.ones((1, 3, 4, 4), np.float32), "k_value")),
+                       helper.make_node("Add", ["X", "k"], ["Y"], name="add")], "unused_prior",
+                      [vi("P_rgb", [1, 3, 4, 4]), vi("X", [1, 3, 4, 4])], [vi("Y", [1, 3, 4, 4])])
+save("cone_unused_prior", g, [("", 17)])
