@@ -262,10 +262,19 @@ def _compose(g, generated, a, background):
     return g.op("Add", [ga, bg], "rgb")
 
 
+def _prior_tint(g, generated):
+    """generated + 0 x the source face's mean: P_rgb read outside the source cone, the output
+    unchanged."""
+    mean = g.op("ReduceMean", ["P_rgb"], "/tint/prior_mean", axes=[1, 2, 3], keepdims=1)
+    tint = g.op("Mul", [mean, g.const("/tint/zero", [0.0])], "/tint/scaled")
+    return g.op("Add", [generated, tint], "/tint/generated")
+
+
 def build(crop, batch, weights, rows=21, featsynth=False, gs_fast=False, two_concat=False,
-          gs_zeros=False, head="eighth", student=None):
+          gs_zeros=False, head="eighth", student=None, prior_outside=False):
     """The director ModelProto. batch and rows are ints, or None for a dynamic dimension. head is
-    one of HEADS; student names the pooled projection's MatMul (None: a Conv)."""
+    one of HEADS; student names the pooled projection's MatMul (None: a Conv); prior_outside reads
+    P_rgb outside the source cone as well."""
     g = Graph()
     n = batch if batch is not None else "batch"
     r = rows if rows is not None else "rows"
@@ -294,6 +303,8 @@ def build(crop, batch, weights, rows=21, featsynth=False, gs_fast=False, two_con
     background = g.op("Clip", [warped, g.const("/warp/lo", [0.0]), g.const("/warp/hi", [1.0])],
                       "/warp/clipped")
     generated = _head(g, crop, background, pooled, weights, head, student)
+    if prior_outside:
+        generated = _prior_tint(g, generated)
     alpha = _alpha(g, crop, kd, rows if rows is not None else "dynamic")
     _compose(g, generated, alpha, background)
 

@@ -22,6 +22,7 @@ VARIANTS = {
     "gs-fast": "director with com.zentrova GridSampleFast baked in place of GridSample",
     "two-concat": "director whose source cone has two Concat nodes reading P_rgb",
     "gs-zeros": "director GridSample with zeros padding",
+    "prior-outside": "director that reads P_rgb outside the source cone too (output unchanged)",
     "hevc-prior": "no P.f16; the prior is played from P_hevc.mov (HEVC yuv444p)",
     "with-hevc": "P_hevc.mov (HEVC yuv444p) written beside P.f16",
     "prior-yuv420": "like hevc-prior, but the prior movie is encoded yuv420p",

@@ -12,6 +12,7 @@
 #include "core/log.h"
 #include "le/le.h"
 #include "pool/pool.h"
+#include "render/backend/conv_backend.h"
 #include "render/session/renderer_impl.h"
 #include "simd/simd.h"
 
@@ -108,7 +109,11 @@ void Renderer::Impl::bindTensors() {
     bind("ks", kpSource, kpShape, true);
   } else {
     bind("pooled64", pooled, {g, 64, 32, 32}, true);
-    bind("P_rgb", prior, {g, 3, c, c}, true);
+    // A hoisted graph reads the prior through the prep session; the ring binds its boundary per frame.
+    if (prepSession)
+      ring = std::make_unique<SourceConeRing>(std::move(prepSession), boundaryName, boundaryShape, *identity, prior, crop);
+    else
+      bind("P_rgb", prior, {g, 3, c, c}, true);
     bind("kp_driving", kpDriving, kpShape, true);
     bind("kp_source", kpSource, kpShape, true);
   }
@@ -148,10 +153,11 @@ Renderer::Renderer(const Manifest& manifest, Identity& identity, const std::stri
   m.bundleDir = manifest.root;
   m.carriesLipTemplate = !manifest.lipTemplateJson.empty();
 
-  // The native fp16 backend needs NEON fp16 arithmetic, which this platform does not have.
+  // The native fp16 backend needs NEON fp16 arithmetic, which this platform does not have: the
+  // session serves a request for it.
   std::string request = ep;
   const char* conv = std::getenv("LE_CONV_BACKEND");
-  if (ep == "neon" || (ep.empty() && conv && std::strcmp(conv, "neon") == 0)) {
+  if ((ep == "neon" || (ep.empty() && conv && std::strcmp(conv, "neon") == 0)) && !ConvBackend::available()) {
     le::logPrintf("[le] fp16 NEON backend requested but unavailable on this build/CPU; using ORT\n");
     request.clear();
   }
@@ -183,7 +189,9 @@ Renderer::~Renderer() {
       le::logPrintf("[le_ort_profile] FAILED: %s\n", e.what());
     }
   }
-  // The binding and the session go before the tensors they reference and the buffers under them.
+  // The prep thread stops first; the binding and the session go before the tensors they reference
+  // and the buffers under them.
+  m.ring.reset();
   m.binding = Ort::IoBinding(nullptr);
   m.session = Ort::Session(nullptr);
   m.bound.clear();
@@ -197,6 +205,10 @@ const float* Renderer::render(const int* si, const float* kpSource, const float*
     if (si[j] < 0 || si[j] >= NT)
       throw std::runtime_error("render: source index " + std::to_string(si[j]) + " outside [0," +
                                std::to_string(NT) + ")");
+  if (m.ring) {
+    m.renderHoisted(si[0], kpSource, kpDriving);
+    return m.rgb.data();
+  }
   for (int j = 0; j < m.batch; ++j) {
     const int c = std::min(j, n - 1);
     if (j < n)
@@ -214,5 +226,11 @@ const std::string& Renderer::ep() const { return impl_->epName; }
 const char* Renderer::backend() const { return "ort"; }
 int Renderer::batch() const { return impl_->batch; }
 const std::string& Renderer::directorNote() const { return impl_->directorNote; }
+
+Renderer::HoistStats Renderer::hoistStats() const {
+  const Impl& m = *impl_;
+  if (!m.ring) return {};
+  return {true, m.ring->boundary(), m.ring->hits(), m.ring->misses()};
+}
 
 }  // namespace le

@@ -3,6 +3,7 @@
 // per-frame call that turns source frames and keypoints into face crops.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -37,6 +38,16 @@ class Renderer {
   int batch() const;
   // Empty: no platform director fills it on this platform.
   const std::string& directorNote() const;
+
+  // Whether the source cone was hoisted out of the per-frame graph, the tensor it hands over, and
+  // how often a frame found its boundary ready in the ring (hits) or computed it itself (misses).
+  struct HoistStats {
+    bool hoisted = false;
+    std::string boundary;
+    int64_t hits = 0;
+    int64_t misses = 0;
+  };
+  HoistStats hoistStats() const;
 
  private:
   struct Impl;

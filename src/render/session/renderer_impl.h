@@ -6,10 +6,13 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "bundle/identity.h"
+#include "render/graph/onnx_proto_writer.h"
+#include "render/session/source_cone_ring.h"
 #include "render/session/renderer.h"
 
 namespace le {
@@ -35,6 +38,11 @@ struct Renderer::Impl {
   void copySlot(int from, int to);
   // Runs the main session once over the binding, timed.
   void run();
+  // Cuts the source cone out of the rewritten graph into a prep session and opens the main
+  // session on the per-frame rest; false (with the reason logged) when the cone stays.
+  bool hoistSourceCone(const GsBytes& bytes, bool warpNodeApplied);
+  // Fills and runs the hoisted per-frame graph for source frame si (batch 1).
+  void renderHoisted(int si, const float* kpSource, const float* kpDriving);
 
   // What the session opens and how.
   std::string modelPath;
@@ -75,6 +83,13 @@ struct Renderer::Impl {
   std::vector<Ort::Value> bound;
 
   std::string directorNote;
+
+  // The hoisted source cone: the prep session and the boundary it computes until bindTensors hands
+  // them to the ring, then the ring that serves the boundary per frame.
+  Ort::Session prepSession{nullptr};
+  std::string boundaryName;
+  std::vector<int64_t> boundaryShape;
+  std::unique_ptr<SourceConeRing> ring;
 };
 
 }  // namespace le

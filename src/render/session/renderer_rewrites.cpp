@@ -1,11 +1,32 @@
 #include "render/session/renderer_rewrites.h"
 
+#include <cstdlib>
+
 #include "core/log.h"
 #include "render/graph/gridsample_rewrite.h"
 #include "render/graph/head_resize_rewrite.h"
 #include "render/graph/student_blend_rewrite.h"
+#include "render/graph/warp_block.h"
 
 namespace le {
+
+size_t applyWarpNode(GsBytes& bytes, bool domainRegistered) {
+  const char* wanted = std::getenv("LE_WARP_NODE");
+  if (!wanted || wanted[0] == '\0' || wanted[0] == '0') return 0;
+  std::string reason;
+  size_t removed = 0;
+  if (!domainRegistered)
+    reason = "LE_GS_FAST=0 leaves the com.zentrova domain unregistered, so no kernel would serve the node";
+  else
+    removed = rewriteWarpBlockToCustomOp(bytes, reason);
+  if (removed > 0)
+    le::logPrintf("[le] director warp -> com.zentrova::WarpDirector (%zu nodes removed, the source cone with them)\n",
+                  removed);
+  else
+    le::logPrintf("[le] director warp NOT moved to one node (%s) \xe2\x80\x94 the graph loads exactly as it did before\n",
+                  reason.empty() ? "no reason given" : reason.c_str());
+  return removed;
+}
 
 RewriteCounts applyRewrites(GsBytes& bytes, bool gridSample) {
   RewriteCounts counts;

@@ -53,11 +53,16 @@ GsBytes readModel(const std::string& path) {
   throw std::runtime_error(opened ? "Renderer: short read on " + path : "Renderer: cannot open " + path);
 }
 
-// Registers the fast grid-sample domain unless LE_GS_FAST=0 (which refuses a graph that has the
-// operator baked in), and says whether the load-time rewrite to it is wanted.
-bool prepareGridSample(Ort::SessionOptions& options, const std::string& modelPath, const std::string& modelKey,
-                       bool cpu) {
-  bool gsRewrite = false;
+struct DomainChoice {
+  bool registered = false;  // the com.zentrova operators are on the session options
+  bool gsRewrite = false;   // and the load-time GridSample rewrite to them is wanted
+};
+
+// Registers the com.zentrova domain unless LE_GS_FAST=0 (which refuses a graph that has the
+// operator baked in), and says whether the load-time GridSample rewrite is wanted.
+DomainChoice prepareGridSample(Ort::SessionOptions& options, const std::string& modelPath,
+                               const std::string& modelKey, bool cpu) {
+  DomainChoice choice;
   if (envBeginsWith("LE_GS_FAST", '0')) {
     GsBytes bytes;
     bool opened = false;
@@ -71,15 +76,16 @@ bool prepareGridSample(Ort::SessionOptions& options, const std::string& modelPat
           "artifact itself is non-standard. Run the A/B on a STANDARD-ONNX bundle (the shipping format since "
           "INFERENCE_STANDARDIZATION.md #1), or unset the flag to load this one.");
   } else {
-    gsRewrite = !envBeginsWith("LE_GS_REWRITE", '0');
-    if (!gsRewrite && cpu)
+    choice.gsRewrite = !envBeginsWith("LE_GS_REWRITE", '0');
+    if (!choice.gsRewrite && cpu)
       le::logPrintf("[le] LE_GS_REWRITE=0: load-time std GridSample -> com.zentrova::GridSampleFast rewrite DISABLED "
                     "(%s); the custom op is still registered, so a baked bundle loads and runs its baked kernel. A "
                     "standard bundle now runs ORT's own GridSample.\n",
                     modelKey.c_str());
     registerGridSampleFast(options);
+    choice.registered = true;
   }
-  return gsRewrite;
+  return choice;
 }
 
 // The compose alpha this session serves: the graph's own ellipse, said loudly.
@@ -98,6 +104,9 @@ void logComposeAlpha(bool carriesLipTemplate, const std::string& modelKey) {
 }  // namespace
 
 void Renderer::Impl::openSession(const std::string& ep) {
+  prepSession = Ort::Session(nullptr);
+  boundaryName.clear();
+  boundaryShape.clear();
   options = Ort::SessionOptions();
   options.SetIntraOpNumThreads(threads);
   options.SetInterOpNumThreads(1);
@@ -116,16 +125,20 @@ void Renderer::Impl::openSession(const std::string& ep) {
                                                {"ModelCacheDirectory", coremlCacheDir(bundleDir)}});
   const bool cpu = !request.coreml;
 
-  const bool gsRewrite = prepareGridSample(options, modelPath, modelKey, cpu);
+  const DomainChoice domain = prepareGridSample(options, modelPath, modelKey, cpu);
   GsBytes bytes = readModel(modelPath);
-  const RewriteCounts rewrites = applyRewrites(bytes, gsRewrite && cpu);
+  const size_t warpNodes = cpu ? applyWarpNode(bytes, domain.registered) : 0;
+  RewriteCounts rewrites = applyRewrites(bytes, domain.gsRewrite && cpu);
+  rewrites.warpNodes = warpNodes;
 
   logComposeAlpha(carriesLipTemplate, modelKey);
+  const bool hoisted = hoistSourceCone(bytes, warpNodes > 0);
   logRewrites(rewrites, modelKey);
 
   // A graph no rewrite touched opens from its file, exactly as the bundle stores it.
-  session = rewrites.any() ? Ort::Session(env, bytes.data(), bytes.size(), options)
-                           : Ort::Session(env, modelPath.c_str(), options);
+  if (!hoisted)
+    session = rewrites.any() ? Ort::Session(env, bytes.data(), bytes.size(), options)
+                             : Ort::Session(env, modelPath.c_str(), options);
   epName = ep.empty() ? "cpu" : ep;
   le::logPrintf("[le] director ep=%s (%s)\n", epName.c_str(),
                cpu ? "ORT CPU EP" : "ORT CoreML EP; unclaimed nodes on the CPU EP; std GridSample kept in the graph");
