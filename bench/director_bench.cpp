@@ -1,6 +1,7 @@
 // The demo-size director (crop 512) at batch 1 and 4, run by ONNX Runtime's CPU provider with two
 // intra-op threads as the renderer opens it, once as baked (ONNX Runtime's own GridSample) and once
-// with the load-time rewrite to com.zentrova::GridSampleFast; and the whole frame call a host makes,
+// with the load-time rewrite to com.zentrova::GridSampleFast; at batch 1 also with the warp node,
+// hoisted, and through the renderer on the demo bundle; and the whole frame call a host makes,
 // le_render_drive_rgba on the demo bundle at 1280 x 720 (render and paste). Beside them, the cubic
 // x2 Resize of a full-size head (half the crop to the crop) against the chain the head rewrite
 // puts in its place.
@@ -22,6 +23,8 @@
 #include "render/graph/onnx_emitter.h"
 #include "render/graph/onnx_graph_reader.h"
 #include "render/graph/onnx_tensor_reader.h"
+#include "render/graph/source_cone.h"
+#include "render/graph/warp_block.h"
 #include "render/ops/zentrova_domain.h"
 
 namespace {
@@ -58,7 +61,9 @@ Ort::SessionOptions sessionOptions() {
 // One director session with its inputs and output bound over buffers, as the renderer binds them.
 class Director {
  public:
-  Director(const le::GsBytes& model, int batch) {
+  // boundary: the hoisted per-frame graph's input (name and shape) bound in place of P_rgb.
+  Director(const le::GsBytes& model, int batch, const std::string& boundary = {},
+           const std::vector<int64_t>& boundaryShape = {}) {
     Ort::SessionOptions opts = sessionOptions();
     le::registerGridSampleFast(opts);
     session_ = Ort::Session(env(), model.data(), model.size(), opts);
@@ -82,7 +87,15 @@ class Director {
     };
     values_.reserve(5);
     bind("pooled64", pooled_, {batch, 64, 32, 32}, true);
-    bind("P_rgb", prior_, {batch, 3, kCrop, kCrop}, true);
+    if (boundary.empty()) {
+      bind("P_rgb", prior_, {batch, 3, kCrop, kCrop}, true);
+    } else {
+      int64_t count = 1;
+      for (int64_t d : boundaryShape) count *= d;
+      boundary_.resize(size_t(count));
+      for (size_t i = 0; i < boundary_.size(); ++i) boundary_[i] = 0.5f + 0.4f * std::sin(float(i) * 0.003f);
+      bind(boundary.c_str(), boundary_, boundaryShape, true);
+    }
     bind("kp_driving", kd_, {batch, 21, 3}, true);
     bind("kp_source", ks_, {batch, 21, 3}, true);
     bind("rgb", rgb_, {batch, 3, kCrop, kCrop}, false);
@@ -96,13 +109,14 @@ class Director {
  private:
   Ort::Session session_{nullptr};
   Ort::IoBinding binding_{nullptr};
-  std::vector<float> pooled_, prior_, rgb_, kd_, ks_;
+  std::vector<float> pooled_, prior_, boundary_, rgb_, kd_, ks_;
   std::vector<Ort::Value> values_;
 };
 
-void registerDirector(const std::string& name, const le::GsBytes& model, int batch) {
-  benchmark::RegisterBenchmark(name.c_str(), [model, batch](benchmark::State& state) {
-    Director director(model, batch);
+void registerDirector(const std::string& name, const le::GsBytes& model, int batch, const std::string& boundary = {},
+                      const std::vector<int64_t>& boundaryShape = {}) {
+  benchmark::RegisterBenchmark(name.c_str(), [model, batch, boundary, boundaryShape](benchmark::State& state) {
+    Director director(model, batch, boundary, boundaryShape);
     director.run();
     for (auto _ : state) director.run();
     // Seconds per frame (a batch renders `batch` frames per run).
@@ -134,6 +148,28 @@ void driveRgba(benchmark::State& state) {
     }
   }
   state.SetLabel(std::to_string(le_width(ctx)) + "x" + std::to_string(le_height(ctx)));
+  le_destroy(ctx);
+}
+
+// The director's crop for drive frame i through the C interface: the renderer with every load-time
+// choice it makes by default (the source-cone hoist on a batch-1 director), or with the warp node.
+void renderCrop(benchmark::State& state, bool warpNode) {
+  if (warpNode) setenv("LE_WARP_NODE", "1", 1);
+  le_ctx* ctx = le_create(demoBundle().c_str(), "b1", kThreads, nullptr);
+  unsetenv("LE_WARP_NODE");
+  if (!ctx) {
+    state.SkipWithError(("no demo bundle (run scripts/demo): " + std::string(le_last_error())).c_str());
+    return;
+  }
+  const int frames = le_drive_frames(ctx);
+  if (!le_render_drive_crop(ctx, 0)) state.SkipWithError(le_last_error());
+  int i = 1;
+  for (auto _ : state) {
+    if (!le_render_drive_crop(ctx, i++ % frames)) {
+      state.SkipWithError(le_last_error());
+      break;
+    }
+  }
   le_destroy(ctx);
 }
 
@@ -199,6 +235,47 @@ void registerHeadResize(const std::string& name, const le::GsBytes& model) {
   })->UseRealTime()->Unit(benchmark::kMillisecond);
 }
 
+// The batch-1 director as the renderer may open it: one WarpDirector node in place of the warp
+// block, or the source cone hoisted out (the per-frame graph alone, and the prep graph that runs
+// once per source frame on a spare core); and the whole renderer against the graph as baked.
+void registerBatchOneArms(std::vector<le::bench::Comparison>& comparisons) {
+  const le::GsBytes original = readModel(1);
+  le::GsBytes warp = original;
+  std::string reason;
+  if (le::rewriteWarpBlockToCustomOp(warp, reason) == 0) {
+    std::fprintf(stderr, "director_bench: the warp rewrite did not apply (%s)\n", reason.c_str());
+    std::exit(1);
+  }
+  registerDirector("director/b1/warp_node", warp, 1);
+  le::GsBytes fast = original, prep, perFrame;
+  le::rewriteGridSampleToFast(fast);
+  std::string boundary;
+  const std::vector<int64_t> shape{1, 12, kCrop, kCrop};
+  if (le::findSourceConeBoundary(fast, boundary) != 1 || !le::buildSourceConePrep(fast, boundary, prep, reason) ||
+      !le::buildSourceConePerFrame(fast, boundary, shape.data(), shape.size(), perFrame, reason)) {
+    std::fprintf(stderr, "director_bench: the hoist did not apply (%s)\n", reason.c_str());
+    std::exit(1);
+  }
+  registerDirector("director/b1/hoist_per_frame", perFrame, 1, boundary, shape);
+  benchmark::RegisterBenchmark("director/b1/hoist_prep", [prep, boundary](benchmark::State& state) {
+    Ort::SessionOptions opts = sessionOptions();
+    opts.SetIntraOpNumThreads(1);
+    Ort::Session session(env(), prep.data(), prep.size(), opts);
+    std::vector<float> prior(size_t(3) * kCrop * kCrop, 0.5f);
+    const int64_t dims[] = {1, 3, kCrop, kCrop};
+    const Ort::MemoryInfo mem = Ort::MemoryInfo::CreateCpu(OrtArenaAllocator, OrtMemTypeDefault);
+    Ort::Value input = Ort::Value::CreateTensor<float>(mem, prior.data(), prior.size(), dims, 4);
+    const char* in = "P_rgb";
+    const char* out = boundary.c_str();
+    for (auto _ : state) benchmark::DoNotOptimize(session.Run(Ort::RunOptions{nullptr}, &in, &input, 1, &out, 1));
+  })->UseRealTime()->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("director/b1_best/ours", [](benchmark::State& state) { renderCrop(state, false); })
+      ->UseRealTime()->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("director/b1_warp/ours", [](benchmark::State& state) { renderCrop(state, true); })
+      ->UseRealTime()->Unit(benchmark::kMillisecond);
+  comparisons.push_back({"director_b1_best", "director/b1/ort/real_time", "director/b1_best/ours/real_time"});
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -217,6 +294,7 @@ int main(int argc, char** argv) {
     // Runs timed in real time carry the suffix "/real_time" in their names.
     comparisons.push_back({base, base + "/ort/real_time", base + "/ours/real_time"});
   }
+  registerBatchOneArms(comparisons);
   const le::GsBytes head = headResizeModel();
   le::GsBytes chain = head;
   if (le::rewriteHeadCubicResize(chain) != 1) {

@@ -11,6 +11,7 @@
 #include <iterator>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "render/graph/onnx_emitter.h"
@@ -37,6 +38,32 @@ GsBytes modelOf(const GsBytes& graph, bool importZentrova) {
     le::gsPutBytes(model, le::kModelOpsetImport, opset);
   }
   return model;
+}
+
+// A source cone (one node and the Concat), its GridSample and a two-Slice recombination: the shape
+// the warp rewrite and the source-cone hoist look for.
+GsBytes warpBlockSeed(const GsBytes& samplerAttrs) {
+  const int64_t x[] = {1, 3, 8, 8}, planes[] = {1, 2, 8, 8};
+  const int64_t lo0 = 0, hi0 = 3, lo1 = 3, hi1 = 6, axis = 1;
+  GsBytes graph, none, concatAxis, perm;
+  const int64_t order[] = {0, 2, 3, 1};
+  le::gsAttrI(concatAxis, "axis", 1);
+  le::gsAttrIs(perm, "perm", order, 4);
+  for (const auto& [name, value] : {std::pair{"lo0", &lo0}, {"hi0", &hi0}, {"lo1", &lo1}, {"hi1", &hi1}, {"ax", &axis}})
+    le::gsInit(graph, name, 7, {1}, value, sizeof(int64_t));
+  le::gsNode(graph, "Neg", {"P_rgb"}, "v", "cone", none);
+  le::gsNode(graph, "Concat", {"P_rgb", "v"}, "tip", "tip", concatAxis);
+  le::gsNode(graph, "Transpose", {"gp"}, "grid", "grid", perm);
+  le::gsNode(graph, "GridSample", {"tip", "grid"}, "s", "sample", samplerAttrs);
+  le::gsNode(graph, "Slice", {"s", "lo0", "hi0", "ax"}, "s0", "s0", none);
+  le::gsNode(graph, "Slice", {"s", "lo1", "hi1", "ax"}, "s1", "s1", none);
+  le::gsNode(graph, "Mul", {"a", "s1"}, "as1", "as1", none);
+  le::gsNode(graph, "Sub", {"s0", "as1"}, "out", "out", none);
+  le::gsPutTensorValueInfo(graph, le::kGraphInput, "P_rgb", x, 4);
+  le::gsPutTensorValueInfo(graph, le::kGraphInput, "gp", planes, 4);
+  le::gsPutTensorValueInfo(graph, le::kGraphInput, "a", x, 4);
+  le::gsPutTensorValueInfo(graph, le::kGraphOutput, "out", x, 4);
+  return modelOf(graph, false);
 }
 
 std::vector<GsBytes> seedCorpus() {
@@ -71,6 +98,7 @@ std::vector<GsBytes> seedCorpus() {
   le::gsNode(head, "Resize", {"P_rgb", "", "scales"}, "t", "head", resizeAttrs);
   le::gsPutTensorValueInfo(head, le::kGraphInput, "P_rgb", x, 4);
   seeds.push_back(modelOf(head, false));
+  seeds.push_back(warpBlockSeed(attrs));
   return seeds;
 }
 

@@ -10,16 +10,38 @@
 #include <vector>
 
 #include "render/graph/gridsample_rewrite.h"
+#include "render/graph/head_resize_rewrite.h"
 #include "render/graph/onnx_graph_reader.h"
 #include "render/graph/onnx_rebuild.h"
 #include "render/graph/onnx_resize_attrs.h"
 #include "render/graph/onnx_tensor_reader.h"
 #include "render/graph/onnx_topo_check.h"
+#include "render/graph/source_cone.h"
+#include "render/graph/student_blend_rewrite.h"
+#include "render/graph/warp_block.h"
 
 namespace le::fuzz {
 
 inline bool isReaderRefusal(const std::string& text) {
   return text == "onnx: bad varint" || text == "onnx: truncated" || text == "onnx: bad wire type";
+}
+
+// The rewrites that move whole sub-graphs: what they produce reads back, and a warp block once
+// replaced is not found again.
+inline void fuzzStructuralRewrites(const GsBytes& model) {
+  GsBytes rewritten = model;
+  normaliseStudentBlend(rewritten);
+  rewriteHeadCubicResize(rewritten);
+  std::string reason;
+  WarpBlock block;
+  if (rewriteWarpBlockToCustomOp(rewritten, reason) > 0 && findWarpBlock(rewritten, &block, reason) != 0) std::abort();
+  gsTopoSelfCheck(rewritten);
+  std::string boundary;
+  if (findSourceConeBoundary(model, boundary) != 1) return;
+  GsBytes prep, perFrame;
+  const int64_t dims[4] = {1, 12, 8, 8};
+  if (buildSourceConePrep(model, boundary, prep, reason)) gsTopoSelfCheck(prep);
+  if (buildSourceConePerFrame(model, boundary, dims, 4, perFrame, reason)) gsTopoSelfCheck(perFrame);
 }
 
 // Returns "" when the bytes were read, else the refusal text. Aborts on a broken invariant:
@@ -68,6 +90,7 @@ inline std::string onnxFuzzOne(const uint8_t* data, size_t size) {
       if (!graphHasBakedGridSampleFast(rewritten)) std::abort();
       if (rewriteGridSampleToFast(rewritten) != 0) std::abort();
     }
+    fuzzStructuralRewrites(model);
   } catch (const std::runtime_error& e) {
     return e.what();
   }
