@@ -62,6 +62,29 @@ void pasteLanczos8Row(const float* crop4, int side, const uint8_t* mask, const f
 void yuv420RowToRgb24(const uint8_t* y, const uint8_t* u, const uint8_t* v, int width,
                       int chromaStep, uint8_t* rgb);
 
+// Curvature planes of the director's warp for rows [row0, row1) of a [3][height][width] source:
+// per pixel and channel the value v, vxx = (n(-1,0) - 2 v) + n(1,0), vyy likewise along y, and vxxyy
+// the x second difference of the y second differences, with neighbours clamped to the image. planes
+// points at row row0's planes (layout in simd/warp_planes.h).
+void warpPlanesRows(const float* src, size_t width, size_t height, size_t row0, size_t row1,
+                    float* planes);
+
+// Output rows [row0, row1) of the warped [3][height][width] image for the [height][width][2] grid
+// of normalised (x, y): the planes sampled bilinearly with border padding (align_corners = 0) as
+// (s0, s1, s2, s3), then out = ((s0 - a s1) - b s2) + (a b) s3 with a = (1 - tx) tx / 2 and
+// b = (1 - ty) ty / 2 from the fractional parts of the unclamped sample position. planes points at
+// the planes of source row first and holds rows [first, end); rows outside it are read at its edge.
+// Requires width and height below 2^24.
+void warpGatherRows(const float* planes, size_t first, size_t end, const float* grid,
+                    size_t width, size_t height, size_t row0, size_t row1, float* out);
+
+// The first and last source rows that warpGatherRows reads for output rows [row0, row1).
+void warpSourceRows(const float* grid, size_t width, size_t height, size_t row0, size_t row1,
+                    size_t* first, size_t* last);
+
+// The Highway target (a HWY_* bit) whose warp body serves on this CPU.
+int64_t warpTarget();
+
 // Name of the best target the CPU supports, from Highway's target names ("AVX2", "SSE4", ...).
 // Informational: it never changes which kernel runs.
 const char* target();

@@ -192,4 +192,74 @@ void refYuvRow(const uint8_t* y, const uint8_t* u, const uint8_t* v, int width, 
   }
 }
 
+namespace {
+
+// The source value at (x + dx, y + dy), clamped to the image.
+float sourceAt(const float* channel, int width, int height, int x, int y) {
+  return channel[std::clamp(y, 0, height - 1) * width + std::clamp(x, 0, width - 1)];
+}
+
+float secondDiffY(const float* channel, int width, int height, int x, int y) {
+  return sourceAt(channel, width, height, x, y - 1) - 2.0f * sourceAt(channel, width, height, x, y) +
+         sourceAt(channel, width, height, x, y + 1);
+}
+
+struct AxisTaps {
+  int lo, hi;
+  float fraction, curvature;
+};
+
+AxisTaps axisTaps(float g, int size) {
+  const float position = ((1.0f + g) * static_cast<float>(size) - 1.0f) * 0.5f;
+  const float t = position - std::floor(position);
+  float clamped = position >= 0.0f ? position : 0.0f;
+  clamped = clamped <= static_cast<float>(size - 1) ? clamped : static_cast<float>(size - 1);
+  const int lo = static_cast<int>(std::floor(clamped));
+  return {lo, std::min(lo + 1, size - 1), clamped - std::floor(clamped), (1.0f - t) * t * 0.5f};
+}
+
+}  // namespace
+
+std::vector<float> refWarpPlanes(const float* src, int width, int height) {
+  std::vector<float> planes(static_cast<size_t>(width) * height * 12);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x)
+      for (int c = 0; c < 3; ++c) {
+        const float* channel = src + static_cast<size_t>(c) * width * height;
+        auto n = [&](int dx, int dy) { return sourceAt(channel, width, height, x + dx, y + dy); };
+        auto dyy = [&](int dx) { return secondDiffY(channel, width, height, x + dx, y); };
+        float* p = planes.data() + (static_cast<size_t>(y) * width + x) * 12 + c * 4;
+        p[0] = n(0, 0);
+        p[1] = n(-1, 0) - 2.0f * n(0, 0) + n(1, 0);
+        p[2] = dyy(0);
+        p[3] = dyy(-1) - 2.0f * dyy(0) + dyy(1);
+      }
+  return planes;
+}
+
+std::vector<float> refWarpGather(const std::vector<float>& planes, const float* grid, int width, int height) {
+  std::vector<float> out(static_cast<size_t>(3) * width * height);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      const float* g = grid + (static_cast<size_t>(y) * width + x) * 2;
+      const AxisTaps tx = axisTaps(g[0], width), ty = axisTaps(g[1], height);
+      const float a = tx.curvature, b = ty.curvature;
+      const float w00 = (1.0f - tx.fraction) * (1.0f - ty.fraction);
+      const float w10 = tx.fraction * (1.0f - ty.fraction);
+      const float w01 = (1.0f - tx.fraction) * ty.fraction;
+      const float w11 = tx.fraction * ty.fraction;
+      auto corner = [&](int px, int py, int c, int k) {
+        return planes[(static_cast<size_t>(py) * width + px) * 12 + c * 4 + k];
+      };
+      for (int c = 0; c < 3; ++c) {
+        float s[4];
+        for (int k = 0; k < 4; ++k)
+          s[k] = w00 * corner(tx.lo, ty.lo, c, k) + w10 * corner(tx.hi, ty.lo, c, k) +
+                 w01 * corner(tx.lo, ty.hi, c, k) + w11 * corner(tx.hi, ty.hi, c, k);
+        out[(static_cast<size_t>(c) * height + y) * width + x] = s[0] - a * s[1] - b * s[2] + a * b * s[3];
+      }
+    }
+  return out;
+}
+
 }  // namespace le::test

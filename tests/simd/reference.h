@@ -40,4 +40,10 @@ void refPasteRow(const float* crop4, int side, const uint8_t* mask, const float*
 void refYuvRow(const uint8_t* y, const uint8_t* u, const uint8_t* v, int width, int chromaStep,
                uint8_t* rgb);
 
+// Curvature planes of a [3][height][width] source, per pixel, per channel: v, vxx, vyy, vxxyy.
+std::vector<float> refWarpPlanes(const float* src, int width, int height);
+
+// The warped [3][height][width] image for the [height][width][2] grid, from the planes.
+std::vector<float> refWarpGather(const std::vector<float>& planes, const float* grid, int width, int height);
+
 }  // namespace le::test

@@ -10,10 +10,13 @@ namespace le {
 // must outlive all of them.
 Ort::CustomOpDomain& zentrovaDomain();
 
-// Puts the operators of the domain into it: GridSampleFast (and the warp operator beside it).
+// Puts the operators of the domain into it: GridSampleFast and WarpDirector.
 void domainOps(Ort::CustomOpDomain& domain);
 
-// Adds the com.zentrova domain to the session options.
+// Both add the one com.zentrova domain, which carries both operators, to the session options.
+// Either may be called, or both, any number of times: the domain is added to an options object
+// once (a session would reject a domain registered twice).
 void registerGridSampleFast(Ort::SessionOptions& options);
+void registerWarpDirector(Ort::SessionOptions& options);
 
 }  // namespace le

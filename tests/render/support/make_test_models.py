@@ -242,3 +242,36 @@ g = helper.make_graph([helper.make_node("Constant", [], ["k"], name="k", value=n
                        helper.make_node("Add", ["X", "k"], ["Y"], name="add")], "unused_prior",
                       [vi("P_rgb", [1, 3, 4, 4]), vi("X", [1, 3, 4, 4])], [vi("Y", [1, 3, 4, 4])])
 save("cone_unused_prior", g, [("", 17)])
+
+# The director's warp block exactly as the baker builds it (source cone, one GridSample of the
+# twelve planes, Slice/Mul/Sub/Add recombination), fed by a grid input, and the one WarpDirector node
+# that computes the same; crops odd, of the test preset and of the demo preset.
+sys.dont_write_bytecode = True  # nothing written into the source tree
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "tools", "bake"))
+import director  # noqa: E402
+from onnxgraph import Graph  # noqa: E402
+
+
+def warp_block(crop, batch):
+    g = Graph()
+    planes = g.op("Transpose", ["grid"], "/field/grid_planes", perm=[0, 3, 1, 2])
+    a, b, ab = director._curvature_weights(g, crop, planes)
+    tip = director._source_cone(g, two_concat=False)
+    out = director._warp(g, tip, "grid", a, b, ab, gs_fast=False, gs_zeros=False)
+    model = g.model("warp_block", [vi("P_rgb", [batch, 3, crop, crop]), vi("grid", [batch, crop, crop, 2])],
+                    [vi(out, [batch, 3, crop, crop])])
+    onnx.save(model, os.path.join(OUT, f"warp_block_{crop}.onnx"))
+
+
+def warp_node(name, source, grid):
+    node = helper.make_node("WarpDirector", ["P_rgb", "grid"], ["/warp/out"], name="le_warp_director",
+                            domain="com.zentrova")
+    g = helper.make_graph([node], name, [vi("P_rgb", source), vi("grid", grid)], [vi("/warp/out", source)])
+    save(name, g, [("", 17), ("com.zentrova", 1)])
+
+
+for crop, batch in [(37, 2), (64, 1), (512, 1)]:
+    warp_block(crop, batch)
+    warp_node(f"warp_node_{crop}", [batch, 3, crop, crop], [batch, crop, crop, 2])
+warp_node("warp_node_c4", [1, 4, 8, 8], [1, 8, 8, 2])
+warp_node("warp_node_grid9", [1, 3, 8, 8], [1, 8, 9, 2])
