@@ -11,6 +11,7 @@
 
 #include "core/log.h"
 #include "render/graph/gridsample_rewrite.h"
+#include "render/ops/int8_conv_domain.h"
 #include "render/ops/zentrova_domain.h"
 #include "render/session/renderer_ep.h"
 #include "render/session/renderer_impl.h"
@@ -54,7 +55,8 @@ GsBytes readModel(const std::string& path) {
 }
 
 // Registers the fast grid-sample domain unless LE_GS_FAST=0 (which refuses a graph that has the
-// operator baked in), and says whether the load-time rewrite to it is wanted.
+// operator baked in) and the int8 convolution domain in either case, and says whether the load-time
+// rewrite to GridSampleFast is wanted.
 bool prepareGridSample(Ort::SessionOptions& options, const std::string& modelPath, const std::string& modelKey,
                        bool cpu) {
   bool gsRewrite = false;
@@ -79,6 +81,7 @@ bool prepareGridSample(Ort::SessionOptions& options, const std::string& modelPat
                     modelKey.c_str());
     registerGridSampleFast(options);
   }
+  registerInt8ConvVNNI(options);
   return gsRewrite;
 }
 

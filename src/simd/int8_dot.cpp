@@ -1,0 +1,19 @@
+// Dispatch of the portable int8 dot-product tile.
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "simd/int8_dot.cpp"
+#include <hwy/foreach_target.h>  // IWYU pragma: keep
+#include <hwy/highway.h>
+
+#include "simd/int8_dot-inl.h"
+
+#if HWY_ONCE
+#include "simd/int8_dot.h"
+
+namespace le::simd {
+
+HWY_EXPORT(Int8DotTileKernel);
+
+void int8DotTile(const Int8DotTile& tile) { HWY_DYNAMIC_DISPATCH(Int8DotTileKernel)(tile); }
+
+}  // namespace le::simd
+#endif  // HWY_ONCE
