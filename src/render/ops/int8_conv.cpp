@@ -50,11 +50,9 @@ Int8RowJob rowJob(const Int8ConvShape& s, const Int8PackedWeights& weights, cons
   job.quantisation = q;
   for (int64_t ky = 0; ky < s.kH; ++ky)
     for (int64_t kx = 0; kx < s.kW; ++kx)
-      job.tapOffsets.push_back((ky * s.dilH * s.W + kx * s.dilW) * job.layout.pixelBytes);
+      job.tapOffsets.push_back((ky * s.dilH * job.layout.width + kx * s.dilW) * job.layout.pixelBytes);
   for (int64_t m = 0; m < s.M; ++m) job.outScale.push_back(q.scale * weightScale[m]);
   job.bias = bias;
-  job.rows = int8InteriorSpan(s.H, s.padTop, s.kH, s.dilH, s.strideH, s.Ho);
-  job.cols = int8InteriorSpan(s.W, s.padLeft, s.kW, s.dilW, s.strideW, s.Wo);
   job.kernel = tileKernel();
   job.Y = Y;
   return job;
@@ -101,7 +99,7 @@ void int8ConvForward(const Int8ConvShape& s, const Int8PackedWeights& weights, c
   int8InputRange(X, static_cast<size_t>(s.N * s.C * s.H * s.W), &lo, &hi);
   const Int8Quantisation q = int8QuantisationOf(lo, hi);
   const Int8InputLayout layout = int8InputLayout(s, weights.quads);
-  std::vector<uint8_t>& input = inputScratch(static_cast<size_t>(s.N * s.H * s.W * layout.pixelBytes));
+  std::vector<uint8_t>& input = inputScratch(layout.bytes(s.N));
   int8QuantiseInput(s, layout, q, X, input.data());
   Int8RowJob job = rowJob(s, weights, q, weightScale, bias, Y);
   job.input = input.data();

@@ -1,4 +1,4 @@
-// The AVX512-VNNI interior tile, compiled for that target only.
+// The AVX512-VNNI tile, compiled for that target only.
 #include <immintrin.h>
 
 #include <cstring>

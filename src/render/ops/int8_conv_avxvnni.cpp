@@ -1,4 +1,4 @@
-// The AVX-VNNI interior tile (256-bit registers, VEX encoding), compiled for that target only.
+// The AVX-VNNI tile (256-bit registers, VEX encoding), compiled for that target only.
 #include <immintrin.h>
 
 #include <cstring>

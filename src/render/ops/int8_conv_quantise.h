@@ -1,5 +1,5 @@
-// The input side of the int8 convolution: the value range of the whole input and its quantised
-// channels-last copy, both on the worker pool.
+// The input side of the int8 convolution: the value range of the whole input and its quantised,
+// zero-point-padded, channels-last copy, both on the worker pool.
 #pragma once
 
 #include <cstddef>
@@ -13,16 +13,18 @@ namespace le {
 // parallel chunks when the pool splits the count into more than one part of 4096 values.
 void int8InputRange(const float* X, size_t count, float* lo, float* hi);
 
-// Quantised input laid out [N][H][W][pixelBytes]: channel c of group g at byte g * groupBytes + c
-// within its group, where groupBytes = quads * 4 >= C / group; the bytes of the channels that
-// round a group up to whole quads hold the zero point, so they read as 0.0.
+// The quantised copy is [N][H + padTop + padBottom][W + padLeft + padRight][pixelBytes]: input pixel
+// (y, x) at padded pixel (y + padTop, x + padLeft); channel c of group g at byte g * groupBytes +
+// c % (C / group), where groupBytes = quads * 4 >= C / group. Every byte that holds no input value
+// (the pads and the channels that round a group up to whole quads) holds the zero point, i.e. 0.0.
 struct Int8InputLayout {
+  int64_t height = 0, width = 0;  // padded
   int64_t groupBytes = 0;
   int64_t pixelBytes = 0;
+  size_t bytes(int64_t N) const { return static_cast<size_t>(N * height * width * pixelBytes); }
 };
 Int8InputLayout int8InputLayout(const Int8ConvShape& shape, int64_t quads);
 
-// Writes the N * H * W * pixelBytes bytes of the quantised copy of X to out.
 void int8QuantiseInput(const Int8ConvShape& shape, const Int8InputLayout& layout, const Int8Quantisation& q,
                        const float* X, uint8_t* out);
 

@@ -1,4 +1,4 @@
-// The interior tiles of the int8 convolution on the CPU's 8-bit dot-product instructions. Each
+// The tiles of the int8 convolution on the CPU's 8-bit dot-product instructions. Each
 // kernel computes exactly what le::simd::int8DotTile computes; the caller checks the CPU first.
 #pragma once
 
