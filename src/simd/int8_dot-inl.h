@@ -1,6 +1,7 @@
-// Per-target int8 dot-product tile: each packed 32-bit weight lane is split into its four signed
-// bytes, each multiplied by the matching input byte and added in 32 bits. Every product and sum is
-// exact, so every target yields the same integers as the dot-product instructions.
+// Per-target int8 dot-product tile and its dequantisation. Each packed 32-bit weight lane is split
+// into its four signed bytes, each multiplied by the matching input byte and added in 32 bits. Every
+// product and sum is exact, so every target yields the same integers as the dot-product
+// instructions; the dequantisation rounds each lane's product and sum once, as scalar code does.
 #if defined(LE_SIMD_INT8_DOT_INL_H_) == defined(HWY_TARGET_TOGGLE)
 #ifdef LE_SIMD_INT8_DOT_INL_H_
 #undef LE_SIMD_INT8_DOT_INL_H_
@@ -45,6 +46,22 @@ void Int8DotTileKernel(const Int8DotTile& tile) {
           AccumulateQuad(d, tapIn + p * tile.pixelStep + q * kInt8DotDepth, bytes,
                          tile.acc + static_cast<size_t>(p) * kInt8DotBlock + v);
       }
+    }
+  }
+}
+
+void Int8DequantiseKernel(const int32_t* HWY_RESTRICT acc, int pixels, const int32_t* HWY_RESTRICT correction,
+                          const float* HWY_RESTRICT k, const float* HWY_RESTRICT bias, float* HWY_RESTRICT out) {
+  const hn::CappedTag<int32_t, kInt8DotBlock> di;
+  const hn::Rebind<float, decltype(di)> df;
+  const size_t lanes = hn::Lanes(di);
+  for (size_t v = 0; v < kInt8DotBlock; v += lanes) {
+    const auto c = hn::LoadU(di, correction + v);
+    const auto scale = hn::LoadU(df, k + v), offset = hn::LoadU(df, bias + v);
+    for (int p = 0; p < pixels; ++p) {
+      const size_t at = static_cast<size_t>(p) * kInt8DotBlock + v;
+      const auto centred = hn::ConvertTo(df, hn::Sub(hn::LoadU(di, acc + at), c));
+      hn::StoreU(hn::Add(hn::Mul(scale, centred), offset), df, out + at);
     }
   }
 }

@@ -32,6 +32,11 @@ struct Int8DotTile {
 // The portable form, on every instruction-set target (exact, so every target gives the same sums).
 void int8DotTile(const Int8DotTile& tile);
 
+// The dequantisation of one tile, lanes over its block of output channels:
+// out[p][o] = k[o] * float(acc[p][o] - correction[o]) + bias[o], for p < pixels, o < kInt8DotBlock.
+void int8Dequantise(const int32_t* acc, int pixels, const int32_t* correction, const float* k, const float* bias,
+                    float* out);
+
 // Widens [*lo, *hi] to cover the n values at x (NaN values are not seen).
 void int8Range(const float* x, size_t n, float* lo, float* hi);
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "simd/per_target.h"
+#include "simd/reference.h"
 
 namespace le::simd {
 namespace {
@@ -51,6 +52,27 @@ TEST_P(Int8DotTest, TileEqualsTheIntegerSums) {
           ASSERT_EQ(acc[p * kInt8DotBlock + o], want) << "pixels " << pixels << " p " << p << " o " << o;
         }
     }
+  }
+}
+
+TEST_P(Int8DotTest, DequantiseRoundsLikeTheScalarFormula) {
+  std::mt19937 rng(8);
+  std::uniform_int_distribution<int32_t> sum(-40000000, 40000000);
+  std::uniform_real_distribution<float> value(-0.1f, 0.1f);
+  std::vector<int32_t> acc(kInt8DotPixels * kInt8DotBlock), correction(kInt8DotBlock);
+  std::vector<float> k(kInt8DotBlock), bias(kInt8DotBlock);
+  for (int32_t& v : acc) v = sum(rng);
+  for (int o = 0; o < kInt8DotBlock; ++o) correction[o] = sum(rng) / 4, k[o] = value(rng) * 1e-3f, bias[o] = value(rng);
+  for (int pixels : {1, 5, kInt8DotPixels}) {
+    std::vector<float> got(acc.size(), -1.f);
+    int8Dequantise(acc.data(), pixels, correction.data(), k.data(), bias.data(), got.data());
+    for (int p = 0; p < kInt8DotPixels; ++p)
+      for (int o = 0; o < kInt8DotBlock; ++o) {
+        const size_t i = size_t(p) * kInt8DotBlock + o;
+        // Sums beyond 2^24 round when converted: the same rounding on every target.
+        const float want = p < pixels ? k[o] * static_cast<float>(acc[i] - correction[o]) + bias[o] : -1.f;
+        ASSERT_EQ(le::test::bitsOf(got[i]), le::test::bitsOf(want)) << "pixels " << pixels << " p " << p << " o " << o;
+      }
   }
 }
 

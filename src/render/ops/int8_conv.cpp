@@ -51,8 +51,21 @@ Int8RowJob rowJob(const Int8ConvShape& s, const Int8PackedWeights& weights, cons
   for (int64_t ky = 0; ky < s.kH; ++ky)
     for (int64_t kx = 0; kx < s.kW; ++kx)
       job.tapOffsets.push_back((ky * s.dilH * job.layout.width + kx * s.dilW) * job.layout.pixelBytes);
-  for (int64_t m = 0; m < s.M; ++m) job.outScale.push_back(q.scale * weightScale[m]);
-  job.bias = bias;
+  const size_t lanes = static_cast<size_t>(s.group * weights.blocks) * simd::kInt8DotBlock;
+  job.correction.assign(lanes, 0);
+  job.outScale.assign(lanes, 0.f);
+  job.bias.assign(lanes, 0.f);
+  const int64_t perGroup = s.M / s.group;
+  for (int64_t m = 0; m < s.M; ++m) {
+    // Lane of channel m: its group's blocks, then its place within them.
+    const size_t lane = static_cast<size_t>(m / perGroup * weights.blocks * simd::kInt8DotBlock + m % perGroup);
+    // The tiles sum over every tap, pads included (they hold the zero point): subtracting z times the
+    // whole weight sum leaves the sum of (q - z) * w over the taps inside the input, so the pads act as
+    // zero padding of the float input.
+    job.correction[lane] = q.zero * weights.weightSum[static_cast<size_t>(m)];
+    job.outScale[lane] = q.scale * weightScale[m];
+    job.bias[lane] = bias[m];
+  }
   job.kernel = tileKernel();
   job.Y = Y;
   return job;

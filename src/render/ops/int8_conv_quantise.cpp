@@ -17,17 +17,27 @@ constexpr size_t kRangeGrain = 4096;
 // Bytes written per task, at least: padded rows are grouped until they reach this.
 constexpr size_t kQuantiseGrain = 8192;
 
-// Quantises input row y of image n into its padded row, one channel plane row at a time.
+// Quantises input row y of image n into its padded row, four channels (one quad of a group) at a
+// time, so that each pixel takes one 32-bit store per quad. Channels past the group's end keep the
+// zero point.
 void quantiseRow(const Int8ConvShape& s, const Int8InputLayout& layout, const Int8Quantisation& q, const float* X,
-                 int64_t n, int64_t y, uint8_t* row, std::vector<uint8_t>& plane) {
+                 int64_t n, int64_t y, uint8_t* row, std::vector<uint8_t>& planes) {
   const int64_t Cg = s.C / s.group;
+  const size_t W = static_cast<size_t>(s.W);
   uint8_t* first = row + s.padLeft * layout.pixelBytes;
-  for (int64_t c = 0; c < s.C; ++c) {
-    simd::int8Quantise(X + ((n * s.C + c) * s.H + y) * s.W, plane.size(), q.scale, static_cast<float>(q.zero),
-                       plane.data());
-    uint8_t* dst = first + c / Cg * layout.groupBytes + c % Cg;
-    for (int64_t x = 0; x < s.W; ++x) dst[x * layout.pixelBytes] = plane[static_cast<size_t>(x)];
-  }
+  for (int64_t g = 0; g < s.group; ++g)
+    for (int64_t c0 = 0; c0 < Cg; c0 += simd::kInt8DotDepth) {
+      std::fill(planes.begin(), planes.end(), static_cast<uint8_t>(q.zero));
+      for (int64_t j = 0; j < simd::kInt8DotDepth && c0 + j < Cg; ++j)
+        simd::int8Quantise(X + ((n * s.C + g * Cg + c0 + j) * s.H + y) * s.W, W, q.scale, static_cast<float>(q.zero),
+                           planes.data() + static_cast<size_t>(j) * W);
+      uint8_t* dst = first + g * layout.groupBytes + c0;
+      for (size_t x = 0; x < W; ++x) {
+        const uint32_t quad = uint32_t(planes[x]) | uint32_t(planes[W + x]) << 8 | uint32_t(planes[2 * W + x]) << 16 |
+                              uint32_t(planes[3 * W + x]) << 24;
+        std::memcpy(dst + x * static_cast<size_t>(layout.pixelBytes), &quad, sizeof quad);
+      }
+    }
 }
 
 }  // namespace
@@ -65,12 +75,12 @@ void int8QuantiseInput(const Int8ConvShape& s, const Int8InputLayout& layout, co
   const size_t rowBytes = static_cast<size_t>(layout.width * layout.pixelBytes);
   pool::parallelRange(rows, std::max<size_t>(1, kQuantiseGrain / std::max<size_t>(rowBytes, 1)),
                       [&](size_t begin, size_t end) {
-                        std::vector<uint8_t> plane(static_cast<size_t>(s.W));
+                        std::vector<uint8_t> planes(static_cast<size_t>(s.W) * simd::kInt8DotDepth);
                         std::memset(out + begin * rowBytes, q.zero, (end - begin) * rowBytes);
                         for (size_t r = begin; r < end; ++r) {
                           const int64_t n = static_cast<int64_t>(r) / layout.height;
                           const int64_t y = static_cast<int64_t>(r) % layout.height - s.padTop;
-                          if (y >= 0 && y < s.H) quantiseRow(s, layout, q, X, n, y, out + r * rowBytes, plane);
+                          if (y >= 0 && y < s.H) quantiseRow(s, layout, q, X, n, y, out + r * rowBytes, planes);
                         }
                       });
 }

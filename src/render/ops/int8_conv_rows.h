@@ -22,8 +22,10 @@ struct Int8RowJob {
   Int8Quantisation quantisation;
   const uint8_t* input = nullptr;   // the quantised padded copy
   std::vector<int64_t> tapOffsets;  // byte offset of tap (ky, kx) from the padded pixel of tap (0, 0)
-  std::vector<float> outScale;      // s * scale[m]
-  const float* bias = nullptr;
+  // Per block of output channels (group-major, kInt8DotBlock entries each, zero past the group's
+  // channels): z * weightSum[m], s * scale[m] and bias[m].
+  std::vector<int32_t> correction;
+  std::vector<float> outScale, bias;
   Int8DotKernel kernel = nullptr;
   float* Y = nullptr;
 };

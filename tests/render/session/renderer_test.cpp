@@ -1,5 +1,6 @@
 // The director renderer on baked bundles: the load-time GridSample rewrite against ONNX Runtime's
-// own GridSample on both kernel paths, batches with filler slots, accessors and profiling.
+// own GridSample on both kernel paths, the int8 head against the float one, batches with filler
+// slots, accessors and profiling.
 #include "render/session/renderer.h"
 
 #include <gtest/gtest.h>
