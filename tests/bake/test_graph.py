@@ -139,6 +139,24 @@ class Variants(unittest.TestCase):
                          [("GridSampleFast", "com.zentrova")])
         self.assertIn(("com.zentrova", 1), [(o.domain, o.version) for o in g.model.opset_import])
 
+    def test_int8_conv_variant_carries_the_head_convs_as_int8(self):
+        g, plain = Graph("test-int8-conv"), Graph("test")
+        convs = [n for n in g.nodes if n.op_type == "Int8ConvVNNI"]
+        self.assertEqual([(n.name, n.domain) for n in convs],
+                         [("/head/conv1", "com.zentrova.int8"), ("/head/conv2", "com.zentrova.int8")])
+        self.assertIn(("com.zentrova.int8", 1), [(o.domain, o.version) for o in g.model.opset_import])
+        self.assertEqual(g.attrs(convs[0])["pads"], [1, 1, 1, 1])
+        for node in convs:
+            x, w, scale, bias = node.input
+            q, s = g.inits[w], g.inits[scale]
+            self.assertEqual(q.dtype, np.int8)
+            self.assertEqual(s.shape, (q.shape[0],))
+            # Each channel's largest weight maps to +-127, and every weight lies within half a step.
+            self.assertEqual(list(np.abs(q).reshape(q.shape[0], -1).max(axis=1)), [127] * q.shape[0])
+            err = np.abs(q * s.reshape(-1, 1, 1, 1) - plain.inits[w])
+            self.assertTrue(np.all(err <= s.reshape(-1, 1, 1, 1) * 0.5 + 1e-7))
+            np.testing.assert_array_equal(g.inits[bias], plain.inits[bias])
+
     def test_keypoint_row_and_batch_variants(self):
         self.assertEqual(Graph("test-kp22").input_dims("kp_driving"), [1, 22, 3])
         self.assertEqual(Graph("test-kp20").input_dims("kp_source"), [1, 20, 3])

@@ -65,7 +65,7 @@ def directors(cfg, weights):
         model = director.build(cfg.crop, None if cfg.has("batch-dynamic") else batch, weights,
                                rows=rows, featsynth=cfg.has("featsynth"), gs_fast=cfg.has("gs-fast"),
                                two_concat=cfg.has("two-concat"), gs_zeros=cfg.has("gs-zeros"),
-                               head=cfg.head, student=cfg.student_blend,
+                               head=cfg.head, student=cfg.student_blend, int8=cfg.has("int8-conv"),
                                prior_outside=cfg.has("prior-outside"))
         yield name, model
 

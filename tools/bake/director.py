@@ -28,6 +28,7 @@ from keypoints import LIP_ROWS, ROWS
 from onnxgraph import Graph
 
 ZENTROVA = "com.zentrova"
+ZENTROVA_INT8 = "com.zentrova.int8"
 SIGMA_LIP = 0.045     # Gaussian width of a lip keypoint's pull, in crop coordinates
 SIGMA_FACE = 0.10     # and of every other keypoint's
 FLOOR = 0.02          # weight of "no displacement" in the blend
@@ -185,6 +186,29 @@ def _pooled_projection(g, pooled, w, student):
     return g.op("Transpose", [mixed], "/head/pooled_proj", perm=[0, 3, 1, 2])
 
 
+def quantise_per_channel(w):
+    """int8 weights and one float scale per output channel: scale = max|w| / 127 over the channel
+    (1 for an all-zero channel), q = rint(w / scale)."""
+    peak = np.abs(w).reshape(w.shape[0], -1).max(axis=1)
+    scale = np.where(peak > 0, peak / 127.0, 1.0).astype(np.float32)
+    q = np.clip(np.rint(w / scale.reshape(-1, 1, 1, 1)), -127, 127).astype(np.int8)
+    return q, scale
+
+
+def _conv(g, x, name, weights, key, int8, pads=None):
+    """A Conv over weights["w" + key] and weights["b" + key] (initializers /head/w<key> and
+    /head/b<key>), or (int8) the same convolution as an Int8ConvVNNI node with per-channel int8
+    weights and their scales (/head/s<key>)."""
+    w, b = weights["w" + key], weights["b" + key]
+    if not int8:
+        attrs = {} if pads is None else dict(pads=list(pads))
+        return g.op("Conv", [x, g.const("/head/w" + key, w), g.const("/head/b" + key, b)], name, **attrs)
+    q, scale = quantise_per_channel(w)
+    return g.op("Int8ConvVNNI", [x, g.const("/head/w" + key, q, np.int8), g.const("/head/s" + key, scale),
+                                 g.const("/head/b" + key, b)], name, domain=ZENTROVA_INT8,
+                strides=[1, 1], pads=list(pads or (0, 0, 0, 0)), dilations=[1, 1], group=1)
+
+
 def _cubic_x2(g, x, name, scales=(1.0, 1.0, 2.0, 2.0), **attrs):
     mode = dict(mode="cubic", coordinate_transformation_mode="half_pixel")
     mode.update(attrs)
@@ -204,10 +228,10 @@ def _upsample_residual(g, crop, r, head):
     return _cubic_x2(g, r, "/head/up_cubic")
 
 
-def _head(g, crop, background, pooled, w, head="eighth", student=None):
+def _head(g, crop, background, pooled, w, head="eighth", student=None, int8=False):
     """generated = background + residual. The residual is computed at a fraction of the crop, where
     convolutions are cheap (an eighth, or half for the "full" heads), and ends in a Conv followed by
-    the upsampling of _upsample_residual."""
+    the upsampling of _upsample_residual. With int8 the 3x3 and 1x1 Conv carry int8 weights."""
     e = crop // 8 if head == "eighth" else crop // 2
     xq = g.op("AveragePool", [background], "/head/pool", kernel_shape=[crop // e] * 2, strides=[crop // e] * 2)
     pf = _pooled_projection(g, pooled, w, student)
@@ -217,10 +241,9 @@ def _head(g, crop, background, pooled, w, head="eighth", student=None):
         pf = g.op("AveragePool", [pf], "/head/pooled_cubic_pool", kernel_shape=[2, 2], strides=[2, 2])
     pf = _resize(g, pf, "/head/pooled_resize", e / 32, "linear")
     h = g.op("Concat", [xq, pf], "/head/concat", axis=1)
-    h = g.op("Conv", [h, g.const("/head/w1", w["w1"]), g.const("/head/b1", w["b1"])], "/head/conv1",
-             pads=[1, 1, 1, 1])
+    h = _conv(g, h, "/head/conv1", w, "1", int8, pads=(1, 1, 1, 1))
     h = g.op("Relu", [h], "/head/relu1")
-    r = g.op("Conv", [h, g.const("/head/w2", w["w2"]), g.const("/head/b2", w["b2"])], "/head/conv2")
+    r = _conv(g, h, "/head/conv2", w, "2", int8)
     return g.op("Add", [background, _upsample_residual(g, crop, r, head)], "/head/generated")
 
 
@@ -271,10 +294,11 @@ def _prior_tint(g, generated):
 
 
 def build(crop, batch, weights, rows=21, featsynth=False, gs_fast=False, two_concat=False,
-          gs_zeros=False, head="eighth", student=None, prior_outside=False):
+          gs_zeros=False, head="eighth", student=None, int8=False, prior_outside=False):
     """The director ModelProto. batch and rows are ints, or None for a dynamic dimension. head is
-    one of HEADS; student names the pooled projection's MatMul (None: a Conv); prior_outside reads
-    P_rgb outside the source cone as well."""
+    one of HEADS; student names the pooled projection's MatMul (None: a Conv); int8 runs the head's
+    convolutions as com.zentrova.int8 Int8ConvVNNI nodes; prior_outside reads P_rgb outside the
+    source cone as well."""
     g = Graph()
     n = batch if batch is not None else "batch"
     r = rows if rows is not None else "rows"
@@ -302,11 +326,12 @@ def build(crop, batch, weights, rows=21, featsynth=False, gs_fast=False, two_con
         warped = _warp(g, tip, grid, a, b, ab, gs_fast, gs_zeros)
     background = g.op("Clip", [warped, g.const("/warp/lo", [0.0]), g.const("/warp/hi", [1.0])],
                       "/warp/clipped")
-    generated = _head(g, crop, background, pooled, weights, head, student)
+    generated = _head(g, crop, background, pooled, weights, head, student, int8)
     if prior_outside:
         generated = _prior_tint(g, generated)
     alpha = _alpha(g, crop, kd, rows if rows is not None else "dynamic")
     _compose(g, generated, alpha, background)
 
     out = helper.make_tensor_value_info("rgb", f32, [n, 3, crop, crop])
-    return g.model("director", inputs, [out], [(ZENTROVA, 1)] if gs_fast else ())
+    domains = ([(ZENTROVA, 1)] if gs_fast else []) + ([(ZENTROVA_INT8, 1)] if int8 else [])
+    return g.model("director", inputs, [out], domains)

@@ -46,6 +46,7 @@ VARIANTS = {
     "head-align-corners": "head-full with the cubic Resize in align_corners mode",
     "student-blend": "pooled projection as a 2-D MatMul named /s2/blend (an older student)",
     "student-blend-long": "the same MatMul named /s2/blend/MatMul",
+    "int8-conv": "director head's 3x3 and 1x1 Conv as com.zentrova.int8 Int8ConvVNNI with int8 weights",
 }
 
 

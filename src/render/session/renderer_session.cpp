@@ -11,6 +11,7 @@
 
 #include "core/log.h"
 #include "render/graph/gridsample_rewrite.h"
+#include "render/ops/int8_conv_domain.h"
 #include "render/ops/zentrova_domain.h"
 #include "render/session/renderer_ep.h"
 #include "render/session/renderer_impl.h"
@@ -59,7 +60,8 @@ struct DomainChoice {
 };
 
 // Registers the com.zentrova domain unless LE_GS_FAST=0 (which refuses a graph that has the
-// operator baked in), and says whether the load-time GridSample rewrite is wanted.
+// operator baked in) and the int8 convolution domain in either case, and says whether the load-time
+// GridSample rewrite is wanted.
 DomainChoice prepareGridSample(Ort::SessionOptions& options, const std::string& modelPath,
                                const std::string& modelKey, bool cpu) {
   DomainChoice choice;
@@ -85,6 +87,7 @@ DomainChoice prepareGridSample(Ort::SessionOptions& options, const std::string& 
     registerGridSampleFast(options);
     choice.registered = true;
   }
+  registerInt8ConvVNNI(options);
   return choice;
 }
 

@@ -6,6 +6,7 @@
 #include <limits>
 #include <random>
 
+#include "render/ops/int8_conv_domain.h"
 #include "render/ops/zentrova_domain.h"
 
 namespace le::test {
@@ -24,6 +25,7 @@ Ort::Session openSession(const GsBytes& model, int threads) {
   options.SetGraphOptimizationLevel(ORT_ENABLE_ALL);
   options.AddConfigEntry("session.intra_op.allow_spinning", "0");
   registerGridSampleFast(options);
+  registerInt8ConvVNNI(options);
   return Ort::Session(env(), model.data(), model.size(), options);
 }
 

@@ -1,5 +1,5 @@
-// Runs an in-memory ONNX model through ONNX Runtime's CPU provider with the com.zentrova domain
-// registered, on deterministic inputs, and returns every output.
+// Runs an in-memory ONNX model through ONNX Runtime's CPU provider with the com.zentrova and
+// com.zentrova.int8 domains registered, on deterministic inputs, and returns every output.
 #pragma once
 
 #include <cstdint>

@@ -1,0 +1,125 @@
+#include "render/ops/int8_conv.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <vector>
+
+#include "pool/pool.h"
+#include "render/ops/int8_conv_quantise.h"
+#include "render/ops/int8_conv_rows.h"
+#include "render/ops/int8_conv_tile.h"
+
+namespace le {
+
+namespace {
+
+std::atomic<Int8ConvPath> g_path{Int8ConvPath::Auto};
+
+// The tile kernel for the chosen path; a forced path the CPU lacks falls back to the portable one.
+Int8DotKernel tileKernel() {
+  switch (int8ConvPath()) {
+    case Int8ConvPath::Avx512Vnni:
+      return int8Avx512VnniAvailable() ? &int8DotTileAvx512Vnni : &simd::int8DotTile;
+    case Int8ConvPath::AvxVnni:
+      return int8AvxVnniAvailable() ? &int8DotTileAvxVnni : &simd::int8DotTile;
+    case Int8ConvPath::Portable:
+      return &simd::int8DotTile;
+    case Int8ConvPath::Auto:
+      break;
+  }
+  if (int8Avx512VnniAvailable()) return &int8DotTileAvx512Vnni;
+  if (int8AvxVnniAvailable()) return &int8DotTileAvxVnni;
+  return &simd::int8DotTile;
+}
+
+// The quantised input of the calling thread, kept between calls so that a session's steady frames
+// allocate nothing.
+std::vector<uint8_t>& inputScratch(size_t bytes) {
+  thread_local std::vector<uint8_t> scratch;
+  if (scratch.size() < bytes) scratch.resize(bytes);
+  return scratch;
+}
+
+Int8RowJob rowJob(const Int8ConvShape& s, const Int8PackedWeights& weights, const Int8Quantisation& q,
+                  const float* weightScale, const float* bias, float* Y) {
+  Int8RowJob job;
+  job.shape = s;
+  job.weights = &weights;
+  job.layout = int8InputLayout(s, weights.quads);
+  job.quantisation = q;
+  for (int64_t ky = 0; ky < s.kH; ++ky)
+    for (int64_t kx = 0; kx < s.kW; ++kx)
+      job.tapOffsets.push_back((ky * s.dilH * job.layout.width + kx * s.dilW) * job.layout.pixelBytes);
+  const size_t lanes = static_cast<size_t>(s.group * weights.blocks) * simd::kInt8DotBlock;
+  job.correction.assign(lanes, 0);
+  job.outScale.assign(lanes, 0.f);
+  job.bias.assign(lanes, 0.f);
+  const int64_t perGroup = s.M / s.group;
+  for (int64_t m = 0; m < s.M; ++m) {
+    // Lane of channel m: its group's blocks, then its place within them.
+    const size_t lane = static_cast<size_t>(m / perGroup * weights.blocks * simd::kInt8DotBlock + m % perGroup);
+    // The tiles sum over every tap, pads included (they hold the zero point): subtracting z times the
+    // whole weight sum leaves the sum of (q - z) * w over the taps inside the input, so the pads act as
+    // zero padding of the float input.
+    job.correction[lane] = q.zero * weights.weightSum[static_cast<size_t>(m)];
+    job.outScale[lane] = q.scale * weightScale[m];
+    job.bias[lane] = bias[m];
+  }
+  job.kernel = tileKernel();
+  job.Y = Y;
+  return job;
+}
+
+}  // namespace
+
+int64_t int8ConvOutputSize(int64_t size, int64_t padBegin, int64_t padEnd, int64_t kernel, int64_t dilation,
+                           int64_t stride) {
+  const int64_t span = size + padBegin + padEnd - dilation * (kernel - 1) - 1;
+  return span < 0 ? 0 : span / stride + 1;
+}
+
+void int8ConvDeriveOutput(Int8ConvShape& s) {
+  s.Ho = int8ConvOutputSize(s.H, s.padTop, s.padBottom, s.kH, s.dilH, s.strideH);
+  s.Wo = int8ConvOutputSize(s.W, s.padLeft, s.padRight, s.kW, s.dilW, s.strideW);
+}
+
+void setInt8ConvPath(Int8ConvPath path) { g_path.store(path, std::memory_order_relaxed); }
+
+Int8ConvPath int8ConvPath() { return g_path.load(std::memory_order_relaxed); }
+
+bool int8ConvPathAvailable(Int8ConvPath path) {
+  switch (path) {
+    case Int8ConvPath::Avx512Vnni: return int8Avx512VnniAvailable();
+    case Int8ConvPath::AvxVnni: return int8AvxVnniAvailable();
+    default: return true;
+  }
+}
+
+Int8Quantisation int8QuantisationOf(float lo, float hi) {
+  Int8Quantisation q;
+  const float s = (hi - lo) / 255.f;
+  q.scale = s > 0.f ? s : 1.f;
+  const float z = std::rint(-lo / q.scale);
+  q.zero = static_cast<int32_t>(std::clamp(z, 0.f, 255.f));
+  return q;
+}
+
+void int8ConvForward(const Int8ConvShape& s, const Int8PackedWeights& weights, const float* X,
+                     const float* weightScale, const float* bias, float* Y) {
+  if (s.N == 0 || s.M == 0 || s.Ho == 0 || s.Wo == 0) return;
+  float lo = 0.f, hi = 0.f;
+  int8InputRange(X, static_cast<size_t>(s.N * s.C * s.H * s.W), &lo, &hi);
+  const Int8Quantisation q = int8QuantisationOf(lo, hi);
+  const Int8InputLayout layout = int8InputLayout(s, weights.quads);
+  std::vector<uint8_t>& input = inputScratch(layout.bytes(s.N));
+  int8QuantiseInput(s, layout, q, X, input.data());
+  Int8RowJob job = rowJob(s, weights, q, weightScale, bias, Y);
+  job.input = input.data();
+  pool::parallelRange(static_cast<size_t>(s.N * s.Ho), 1, [&](size_t begin, size_t end) {
+    for (size_t r = begin; r < end; ++r)
+      int8ConvRow(job, static_cast<int64_t>(r) / s.Ho, static_cast<int64_t>(r) % s.Ho);
+  });
+}
+
+}  // namespace le

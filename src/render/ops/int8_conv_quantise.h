@@ -1,0 +1,31 @@
+// The input side of the int8 convolution: the value range of the whole input and its quantised,
+// zero-point-padded, channels-last copy, both on the worker pool.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "render/ops/int8_conv.h"
+
+namespace le {
+
+// Min and max over count values, both starting from 0 so that the range always contains 0. Runs in
+// parallel chunks when the pool splits the count into more than one part of 4096 values.
+void int8InputRange(const float* X, size_t count, float* lo, float* hi);
+
+// The quantised copy is [N][H + padTop + padBottom][W + padLeft + padRight][pixelBytes]: input pixel
+// (y, x) at padded pixel (y + padTop, x + padLeft); channel c of group g at byte g * groupBytes +
+// c % (C / group), where groupBytes = quads * 4 >= C / group. Every byte that holds no input value
+// (the pads and the channels that round a group up to whole quads) holds the zero point, i.e. 0.0.
+struct Int8InputLayout {
+  int64_t height = 0, width = 0;  // padded
+  int64_t groupBytes = 0;
+  int64_t pixelBytes = 0;
+  size_t bytes(int64_t N) const { return static_cast<size_t>(N * height * width * pixelBytes); }
+};
+Int8InputLayout int8InputLayout(const Int8ConvShape& shape, int64_t quads);
+
+void int8QuantiseInput(const Int8ConvShape& shape, const Int8InputLayout& layout, const Int8Quantisation& q,
+                       const float* X, uint8_t* out);
+
+}  // namespace le
