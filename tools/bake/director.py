@@ -335,3 +335,18 @@ def build(crop, batch, weights, rows=21, featsynth=False, gs_fast=False, two_con
     out = helper.make_tensor_value_info("rgb", f32, [n, 3, crop, crop])
     domains = ([(ZENTROVA, 1)] if gs_fast else []) + ([(ZENTROVA_INT8, 1)] if int8 else [])
     return g.model("director", inputs, [out], domains)
+
+
+def warp_block(crop, batch):
+    """The m4b warp block alone, built as build() builds it (source cone, GridSample of the twelve
+    planes, recombination with the curvature weights of the grid), on the inputs P_rgb [batch, 3,
+    crop, crop] and grid [batch, crop, crop, 2], with the output "/warp/out": what one WarpDirector
+    node computes, for the tests and benchmarks of that operator."""
+    g = Graph()
+    planes = g.op("Transpose", ["grid"], "/field/grid_planes", perm=[0, 3, 1, 2])
+    a, b, ab = _curvature_weights(g, crop, planes)
+    out = _warp(g, _source_cone(g, two_concat=False), "grid", a, b, ab, gs_fast=False, gs_zeros=False)
+    f32 = TensorProto.FLOAT
+    inputs = [helper.make_tensor_value_info("P_rgb", f32, [batch, 3, crop, crop]),
+              helper.make_tensor_value_info("grid", f32, [batch, crop, crop, 2])]
+    return g.model("warp_block", inputs, [helper.make_tensor_value_info(out, f32, [batch, 3, crop, crop])])

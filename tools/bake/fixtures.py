@@ -4,7 +4,8 @@ the baker):  fixtures.py --out DIR [--imx-tool PATH]
 
 DIR/<name> for every entry of FIXTURES, DIR/test-imx.imx when le-imx is given, DIR/director-ref/
 <name> reference cases of the runnable m4b directors, DIR/director-512 (the demo preset's two
-director graphs alone, for benchmarks), DIR/a2x-demo (the demo preset's audio-to-expression
+director graphs alone, for benchmarks), DIR/warp-block/warp_block_<crop>.onnx (the director's warp
+block alone at crops 256 and 512, for benchmarks), DIR/a2x-demo (the demo preset's audio-to-expression
 members and target keypoints alone), the speech encoder folders DIR/speech and DIR/speech-<variant>,
 the espeak-ng sentences in DIR/utterances, DIR/a2x-ref (reference cases of the speech encoder and
 the a2x networks, a2x_cases.py), the motion directories and speech of motion_fixtures.py, and
@@ -65,6 +66,11 @@ def main(argv):
             bundle.Person.director_rng_of(1))):
         with open(os.path.join(demo, name), "wb") as f:
             f.write(model.SerializeToString())
+    blocks = os.path.join(args.out, "warp-block")
+    os.makedirs(blocks, exist_ok=True)
+    for crop in (256, 512):
+        with open(os.path.join(blocks, "warp_block_%d.onnx" % crop), "wb") as f:
+            f.write(director.warp_block(crop, 1).SerializeToString())
     bundle.bake_motion(presets.make_config("demo"), os.path.join(args.out, "a2x-demo"))
     for variant in speech.VARIANTS:
         speech.bake(os.path.join(args.out, "speech-" + variant if variant else "speech"), variant)

@@ -249,18 +249,6 @@ save("cone_unused_prior", g, [("", 17)])
 sys.dont_write_bytecode = True  # nothing written into the source tree
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "tools", "bake"))
 import director  # noqa: E402
-from onnxgraph import Graph  # noqa: E402
-
-
-def warp_block(crop, batch):
-    g = Graph()
-    planes = g.op("Transpose", ["grid"], "/field/grid_planes", perm=[0, 3, 1, 2])
-    a, b, ab = director._curvature_weights(g, crop, planes)
-    tip = director._source_cone(g, two_concat=False)
-    out = director._warp(g, tip, "grid", a, b, ab, gs_fast=False, gs_zeros=False)
-    model = g.model("warp_block", [vi("P_rgb", [batch, 3, crop, crop]), vi("grid", [batch, crop, crop, 2])],
-                    [vi(out, [batch, 3, crop, crop])])
-    onnx.save(model, os.path.join(OUT, f"warp_block_{crop}.onnx"))
 
 
 def warp_node(name, source, grid):
@@ -271,7 +259,7 @@ def warp_node(name, source, grid):
 
 
 for crop, batch in [(37, 2), (64, 1), (512, 1)]:
-    warp_block(crop, batch)
+    onnx.save(director.warp_block(crop, batch), os.path.join(OUT, f"warp_block_{crop}.onnx"))
     warp_node(f"warp_node_{crop}", [batch, 3, crop, crop], [batch, crop, crop, 2])
 warp_node("warp_node_c4", [1, 4, 8, 8], [1, 8, 8, 2])
 warp_node("warp_node_grid9", [1, 3, 8, 8], [1, 8, 9, 2])
