@@ -154,15 +154,17 @@ void driveRgba(benchmark::State& state) {
 // The director's crop for drive frame i through the C interface: the renderer with every load-time
 // choice it makes by default (the source-cone hoist on a batch-1 director), or with the warp node.
 void renderCrop(benchmark::State& state, bool warpNode) {
-  if (warpNode) setenv("LE_WARP_NODE", "1", 1);
   le_ctx* ctx = le_create(demoBundle().c_str(), "b1", kThreads, nullptr);
-  unsetenv("LE_WARP_NODE");
   if (!ctx) {
     state.SkipWithError(("no demo bundle (run scripts/demo): " + std::string(le_last_error())).c_str());
     return;
   }
   const int frames = le_drive_frames(ctx);
-  if (!le_render_drive_crop(ctx, 0)) state.SkipWithError(le_last_error());
+  // The director opens at the first render, which is when it reads LE_WARP_NODE.
+  if (warpNode) setenv("LE_WARP_NODE", "1", 1);
+  const bool rendered = le_render_drive_crop(ctx, 0) != nullptr;
+  unsetenv("LE_WARP_NODE");
+  if (!rendered) state.SkipWithError(le_last_error());
   int i = 1;
   for (auto _ : state) {
     if (!le_render_drive_crop(ctx, i++ % frames)) {
@@ -269,9 +271,10 @@ void registerBatchOneArms(std::vector<le::bench::Comparison>& comparisons) {
     const char* out = boundary.c_str();
     for (auto _ : state) benchmark::DoNotOptimize(session.Run(Ort::RunOptions{nullptr}, &in, &input, 1, &out, 1));
   })->UseRealTime()->Unit(benchmark::kMillisecond);
-  benchmark::RegisterBenchmark("director/b1_best/ours", [](benchmark::State& state) { renderCrop(state, false); })
+  // The renderer as it opens by default (the hoist) and with the warp node, the fastest path here.
+  benchmark::RegisterBenchmark("director/b1_hoisted/ours", [](benchmark::State& state) { renderCrop(state, false); })
       ->UseRealTime()->Unit(benchmark::kMillisecond);
-  benchmark::RegisterBenchmark("director/b1_warp/ours", [](benchmark::State& state) { renderCrop(state, true); })
+  benchmark::RegisterBenchmark("director/b1_best/ours", [](benchmark::State& state) { renderCrop(state, true); })
       ->UseRealTime()->Unit(benchmark::kMillisecond);
   comparisons.push_back({"director_b1_best", "director/b1/ort/real_time", "director/b1_best/ours/real_time"});
 }

@@ -1,6 +1,5 @@
 #include "render/ops/gridsample_fast_op.h"
 
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -32,14 +31,6 @@ void runBand(void* data, size_t index) {
                        job.Y + item * static_cast<size_t>(e.C * e.Ho * e.Wo), e, row0, row0 + kBandRows);
 }
 
-std::string shapeText(const std::vector<int64_t>& shape) {
-  std::ostringstream s;
-  s << '[';
-  for (size_t i = 0; i < shape.size(); ++i) s << (i ? "," : "") << shape[i];
-  s << ']';
-  return s.str();
-}
-
 }  // namespace
 
 OrtStatusPtr GridSampleFastOp::CreateKernelV2(const OrtApi&, const OrtKernelInfo*, void** kernel) const {
@@ -48,8 +39,7 @@ OrtStatusPtr GridSampleFastOp::CreateKernelV2(const OrtApi&, const OrtKernelInfo
 }
 
 OrtStatusPtr GridSampleFastKernel::ComputeV2(OrtKernelContext* raw) {
-  try {
-    Ort::KernelContext context(raw);
+  return computeToStatus(raw, [](Ort::KernelContext& context) {
     const Ort::ConstValue X = context.GetInput(0);
     const Ort::ConstValue grid = context.GetInput(1);
     const std::vector<int64_t> xs = X.GetTensorTypeAndShapeInfo().GetShape();
@@ -58,22 +48,17 @@ OrtStatusPtr GridSampleFastKernel::ComputeV2(OrtKernelContext* raw) {
     // size than X is sampled correctly rather than read out of bounds.
     if (xs.size() != 4 || gs.size() != 4 || gs[0] != xs[0] || gs[3] != 2)
       throw std::runtime_error("GridSampleFast: X must be [N,C,H,W] and grid [N,H_out,W_out,2]; got X " +
-                               shapeText(xs) + " and grid " + shapeText(gs));
+                               opShapeText(xs) + " and grid " + opShapeText(gs));
     const int64_t N = xs[0];
     const GridSampleExtent e{xs[1], xs[2], xs[3], gs[1], gs[2]};
     Ort::UnownedValue Y = context.GetOutput(0, {N, e.C, e.Ho, e.Wo});
-    if (N == 0 || e.C == 0 || e.Ho == 0 || e.Wo == 0) return nullptr;
+    if (N == 0 || e.C == 0 || e.Ho == 0 || e.Wo == 0) return;
     if (e.H == 0 || e.W == 0)
-      throw std::runtime_error("GridSampleFast: X " + shapeText(xs) + " has no pixels to sample");
+      throw std::runtime_error("GridSampleFast: X " + opShapeText(xs) + " has no pixels to sample");
     const int64_t bands = (e.Ho + kBandRows - 1) / kBandRows;
     BandJob job{X.GetTensorData<float>(), grid.GetTensorData<float>(), Y.GetTensorMutableData<float>(), e, bands};
     context.ParallelFor(&runBand, static_cast<size_t>(N * bands), 0, &job);
-    return nullptr;
-  } catch (const Ort::Exception& ex) {
-    return Ort::GetApi().CreateStatus(ex.GetOrtErrorCode(), ex.what());
-  } catch (const std::exception& ex) {
-    return Ort::GetApi().CreateStatus(ORT_RUNTIME_EXCEPTION, ex.what());
-  }
+  });
 }
 
 }  // namespace le

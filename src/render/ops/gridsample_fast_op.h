@@ -4,6 +4,8 @@
 
 #include <onnxruntime_cxx_api.h>
 
+#include "render/ops/custom_op_support.h"
+
 namespace le {
 
 // Stateless kernel: validates the shapes, then runs bands of 16 output rows on the session's
@@ -12,14 +14,9 @@ struct GridSampleFastKernel {
   OrtStatusPtr ComputeV2(OrtKernelContext* context);
 };
 
-struct GridSampleFastOp : Ort::CustomOpBase<GridSampleFastOp, GridSampleFastKernel, true> {
+struct GridSampleFastOp : FloatCpuOp<GridSampleFastOp, GridSampleFastKernel> {
   OrtStatusPtr CreateKernelV2(const OrtApi& api, const OrtKernelInfo* info, void** kernel) const;
   const char* GetName() const { return "GridSampleFast"; }
-  const char* GetExecutionProviderType() const { return "CPUExecutionProvider"; }
-  size_t GetInputTypeCount() const { return 2; }
-  ONNXTensorElementDataType GetInputType(size_t) const { return ONNX_TENSOR_ELEMENT_DATA_TYPE_FLOAT; }
-  size_t GetOutputTypeCount() const { return 1; }
-  ONNXTensorElementDataType GetOutputType(size_t) const { return ONNX_TENSOR_ELEMENT_DATA_TYPE_FLOAT; }
 };
 
 }  // namespace le

@@ -1,6 +1,5 @@
 #include "render/ops/warp_director_op.h"
 
-#include <sstream>
 #include <stdexcept>
 #include <string>
 
@@ -35,26 +34,18 @@ void gatherBand(void* data, size_t band) {
   warpDirectorGatherBand(job.planes, job.grid, job.out, job.W, job.H, row0, row0 + kBandRows);
 }
 
-std::string shapeText(const std::vector<int64_t>& shape) {
-  std::ostringstream s;
-  s << '[';
-  for (size_t i = 0; i < shape.size(); ++i) s << (i ? "," : "") << shape[i];
-  s << ']';
-  return s.str();
-}
-
 void checkShapes(const std::vector<int64_t>& source, const std::vector<int64_t>& grid) {
   if (source.size() != 4)
-    throw std::runtime_error("com.zentrova::WarpDirector: the source must be [N,3,H,W]; got " + shapeText(source));
+    throw std::runtime_error("com.zentrova::WarpDirector: the source must be [N,3,H,W]; got " + opShapeText(source));
   if (source[1] != 3)
     throw std::runtime_error(
         "com.zentrova::WarpDirector: this node warps the director's 3-channel source and the graph handed it C=" +
         std::to_string(source[1]) + ". REFUSING rather than writing a frame nobody asked for.");
   if (grid.size() != 4 || grid[0] != source[0] || grid[1] != source[2] || grid[2] != source[3] || grid[3] != 2)
     throw std::runtime_error("com.zentrova::WarpDirector: the grid must be [N,H,W,2] of the source " +
-                             shapeText(source) + "; got " + shapeText(grid));
+                             opShapeText(source) + "; got " + opShapeText(grid));
   if (source[2] >= kMaxSide || source[3] >= kMaxSide)
-    throw std::runtime_error("com.zentrova::WarpDirector: the source " + shapeText(source) +
+    throw std::runtime_error("com.zentrova::WarpDirector: the source " + opShapeText(source) +
                              " is too large to address its pixels in float");
 }
 
@@ -66,15 +57,7 @@ OrtStatusPtr WarpDirectorOp::CreateKernelV2(const OrtApi&, const OrtKernelInfo*,
 }
 
 OrtStatusPtr WarpDirectorKernel::ComputeV2(OrtKernelContext* raw) {
-  try {
-    Ort::KernelContext context(raw);
-    compute(context);
-    return nullptr;
-  } catch (const Ort::Exception& ex) {
-    return Ort::GetApi().CreateStatus(ex.GetOrtErrorCode(), ex.what());
-  } catch (const std::exception& ex) {
-    return Ort::GetApi().CreateStatus(ORT_RUNTIME_EXCEPTION, ex.what());
-  }
+  return computeToStatus(raw, [this](Ort::KernelContext& context) { compute(context); });
 }
 
 void WarpDirectorKernel::compute(Ort::KernelContext& context) {

@@ -8,6 +8,8 @@
 #include <mutex>
 #include <vector>
 
+#include "render/ops/custom_op_support.h"
+
 namespace le {
 
 // Validates the shapes, then per batch item computes the planes of the source and gathers them
@@ -25,14 +27,9 @@ struct WarpDirectorKernel {
   std::vector<float> planes_;
 };
 
-struct WarpDirectorOp : Ort::CustomOpBase<WarpDirectorOp, WarpDirectorKernel, true> {
+struct WarpDirectorOp : FloatCpuOp<WarpDirectorOp, WarpDirectorKernel> {
   OrtStatusPtr CreateKernelV2(const OrtApi& api, const OrtKernelInfo* info, void** kernel) const;
   const char* GetName() const { return "WarpDirector"; }
-  const char* GetExecutionProviderType() const { return "CPUExecutionProvider"; }
-  size_t GetInputTypeCount() const { return 2; }
-  ONNXTensorElementDataType GetInputType(size_t) const { return ONNX_TENSOR_ELEMENT_DATA_TYPE_FLOAT; }
-  size_t GetOutputTypeCount() const { return 1; }
-  ONNXTensorElementDataType GetOutputType(size_t) const { return ONNX_TENSOR_ELEMENT_DATA_TYPE_FLOAT; }
 };
 
 }  // namespace le
