@@ -55,7 +55,7 @@ float maxAbsDiff(const std::vector<float>& a, const std::vector<float>& b) {
 
 bool has(const std::string& log, const std::string& line) { return log.find(line) != std::string::npos; }
 
-TEST(RendererHoist, BatchOneDirectorHoistsItsConeAndRendersTheSameCrops) {
+TEST(RendererHoistThreads, BatchOneDirectorHoistsItsConeAndRendersTheSameCrops) {
   Bundle b("test");
   std::string hoistLog, batchLog;
   auto hoisted = b.open("b1", hoistLog);
@@ -75,7 +75,7 @@ TEST(RendererHoist, BatchOneDirectorHoistsItsConeAndRendersTheSameCrops) {
   }
 }
 
-TEST(RendererHoist, SteadyPlaybackFindsTheBoundaryReadyAfterTheFirstFrame) {
+TEST(RendererHoistThreads, SteadyPlaybackFindsTheBoundaryReadyAfterTheFirstFrame) {
   Bundle b("test");
   std::string log;
   auto r = b.open("b1", log);

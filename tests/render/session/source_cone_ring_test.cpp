@@ -37,7 +37,7 @@ TEST(SourceOrderPredictor, StepsBouncesAndLoops) {
   EXPECT_EQ(predictions({0, 0}, 1), (std::vector<int>{0, 0}));
 }
 
-TEST(SourceConeRing, AFailedPrepPoisonsEveryLaterFrame) {
+TEST(SourceConeRingThreads, AFailedPrepPoisonsEveryLaterFrame) {
   const le::Manifest manifest = le::loadManifest(std::string(LE_TEST_FIXTURES) + "/test");
   le::Identity identity(manifest);
   std::ifstream in(manifest.modelPath("b1"), std::ios::binary);
