@@ -33,6 +33,13 @@ Int8DotKernel tileKernel() {
   return &simd::int8DotTile;
 }
 
+// The strip kernel for the chosen path, or none: the other paths run tiles only.
+Int8StripKernel stripKernel() {
+  const Int8ConvPath path = int8ConvPath();
+  const bool wanted = path == Int8ConvPath::Auto || path == Int8ConvPath::Avx512Vnni;
+  return wanted && int8Avx512VnniAvailable() ? &int8RowStripAvx512Vnni : nullptr;
+}
+
 // The quantised input of the calling thread, kept between calls so that a session's steady frames
 // allocate nothing.
 std::vector<uint8_t>& inputScratch(size_t bytes) {
@@ -50,7 +57,7 @@ Int8RowJob rowJob(const Int8ConvShape& s, const Int8PackedWeights& weights, cons
   job.quantisation = q;
   for (int64_t ky = 0; ky < s.kH; ++ky)
     for (int64_t kx = 0; kx < s.kW; ++kx)
-      job.tapOffsets.push_back((ky * s.dilH * job.layout.width + kx * s.dilW) * job.layout.pixelBytes);
+      job.tapOffsets.push_back(ky * s.dilH * job.layout.rowStep + kx * s.dilW * simd::kInt8DotDepth);
   const size_t lanes = static_cast<size_t>(s.group * weights.blocks) * simd::kInt8DotBlock;
   job.correction.assign(lanes, 0);
   job.outScale.assign(lanes, 0.f);
@@ -67,6 +74,7 @@ Int8RowJob rowJob(const Int8ConvShape& s, const Int8PackedWeights& weights, cons
     job.bias[lane] = bias[m];
   }
   job.kernel = tileKernel();
+  job.strip = s.strideW == 1 ? stripKernel() : nullptr;
   job.Y = Y;
   return job;
 }

@@ -13,15 +13,20 @@ namespace le {
 // parallel chunks when the pool splits the count into more than one part of 4096 values.
 void int8InputRange(const float* X, size_t count, float* lo, float* hi);
 
-// The quantised copy is [N][H + padTop + padBottom][W + padLeft + padRight][pixelBytes]: input pixel
-// (y, x) at padded pixel (y + padTop, x + padLeft); channel c of group g at byte g * groupBytes +
-// c % (C / group), where groupBytes = quads * 4 >= C / group. Every byte that holds no input value
-// (the pads and the channels that round a group up to whole quads) holds the zero point, i.e. 0.0.
+// The quantised copy is [N][H + padTop + padBottom][group * quads][W + padLeft + padRight][4]: one
+// row of four-byte pixel quads per quad of input channels, so that consecutive pixels of one quad are
+// consecutive words. Input pixel (y, x) is padded pixel (y + padTop, x + padLeft); channel c of group
+// g is byte c % 4 of quad g * quads + (c % (C / group)) / 4. Every byte that holds no input value (the
+// pads and the channels that round a group up to whole quads) holds the zero point, i.e. 0.0. The
+// buffer ends with kInt8InputSlack spare bytes, so that kernels may read whole registers past the
+// last pixel.
+constexpr size_t kInt8InputSlack = 64;
 struct Int8InputLayout {
   int64_t height = 0, width = 0;  // padded
-  int64_t groupBytes = 0;
-  int64_t pixelBytes = 0;
-  size_t bytes(int64_t N) const { return static_cast<size_t>(N * height * width * pixelBytes); }
+  int64_t quadStep = 0;           // bytes per row of one quad: width * 4
+  int64_t groupStep = 0;          // bytes from one group's quads to the next: quads * quadStep
+  int64_t rowStep = 0;            // bytes per padded row: group * groupStep
+  size_t bytes(int64_t N) const { return static_cast<size_t>(N * height * rowStep) + kInt8InputSlack; }
 };
 Int8InputLayout int8InputLayout(const Int8ConvShape& shape, int64_t quads);
 

@@ -134,8 +134,9 @@ const char* pathName(Int8ConvPath p) {
   }
 }
 
-// Sizes that are not multiples of the tiles (8 pixels, 16 output channels, 4 input channels), every
-// attribute away from its default, groups from 1 to depthwise, and inputs too small for any interior.
+// Sizes that are not multiples of the tiles (8 pixels, 16 output channels, 4 input channels) nor of
+// the strips (48 pixels in registers of 16, passes of 8 output channels), every attribute away from
+// its default, groups from 1 to depthwise, and inputs too small for any interior.
 const ConvCase kCases[] = {
     {"odd3x3", 1, 3, 5, 7, 4, 3, 3, 1, 1, 1, 1, 1, 1, 1, 1, 1},
     {"batch2_twoBlocks", 2, 16, 12, 29, 20, 3, 3, 1, 1, 1, 1, 1, 1, 1, 1, 1},
@@ -148,6 +149,8 @@ const ConvCase kCases[] = {
     {"noInterior", 1, 2, 2, 3, 3, 3, 3, 1, 1, 1, 1, 1, 1, 1, 1, 1},
     {"k3x2_stride2_dilation2", 1, 6, 19, 27, 9, 3, 2, 3, 2, 2, 1, 0, 3, 2, 2, 2},
     {"pointwise_stride2", 3, 4, 9, 35, 5, 1, 1, 1, 2, 2, 0, 0, 0, 0, 1, 1},
+    {"wideStrips_twoPasses", 1, 7, 4, 101, 27, 3, 3, 1, 1, 1, 1, 1, 1, 1, 1, 1},
+    {"groups3_wide_dilatedX", 2, 9, 3, 70, 15, 3, 3, 3, 1, 1, 0, 2, 1, 1, 1, 2},
 };
 
 class Int8ConvPaths : public testing::TestWithParam<std::tuple<Int8ConvPath, ConvCase>> {
