@@ -13,8 +13,6 @@ namespace {
 
 // Values per part of the parallel range scan.
 constexpr size_t kRangeGrain = 4096;
-// Bytes written per task, at least: padded rows are grouped until they reach this.
-constexpr size_t kQuantiseGrain = 8192;
 
 // Quantises input row y of image n into its padded row, one quad of a group's channels at a time,
 // and gives the quads' left and right pads the zero point.
@@ -66,22 +64,17 @@ Int8InputLayout int8InputLayout(const Int8ConvShape& s, int64_t quads) {
   return layout;
 }
 
-void int8QuantiseInput(const Int8ConvShape& s, const Int8InputLayout& layout, const Int8Quantisation& q,
-                       const float* X, uint8_t* out) {
-  const size_t rows = static_cast<size_t>(s.N * layout.height);
+void int8QuantiseRows(const Int8ConvShape& s, const Int8InputLayout& layout, const Int8Quantisation& q,
+                      const float* X, int64_t n, int64_t first, int64_t end, uint8_t* out) {
   const size_t rowBytes = static_cast<size_t>(layout.rowStep);
-  std::memset(out + rows * rowBytes, q.zero, kInt8InputSlack);
-  pool::parallelRange(rows, std::max<size_t>(1, kQuantiseGrain / std::max<size_t>(rowBytes, 1)),
-                      [&](size_t begin, size_t end) {
-                        for (size_t r = begin; r < end; ++r) {
-                          const int64_t n = static_cast<int64_t>(r) / layout.height;
-                          const int64_t y = static_cast<int64_t>(r) % layout.height - s.padTop;
-                          if (y >= 0 && y < s.H)
-                            quantiseRow(s, layout, q, X, n, y, out + r * rowBytes);
-                          else
-                            std::memset(out + r * rowBytes, q.zero, rowBytes);
-                        }
-                      });
+  for (int64_t r = first; r < end; ++r, out += rowBytes) {
+    const int64_t y = r - s.padTop;
+    if (y >= 0 && y < s.H)
+      quantiseRow(s, layout, q, X, n, y, out);
+    else
+      std::memset(out, q.zero, rowBytes);
+  }
+  std::memset(out, q.zero, kInt8InputSlack);
 }
 
 }  // namespace le

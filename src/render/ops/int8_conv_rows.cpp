@@ -23,10 +23,9 @@ void store(const Int8RowJob& job, int64_t g, int64_t b, const float* tile, int64
 }
 
 // Pixel-major tiles: sums for a few pixels times a block of channels, spread into the channels' rows.
-void tileRow(const Int8RowJob& job, int64_t n, int64_t oy) {
+void tileRow(const Int8RowJob& job, const uint8_t* row, int64_t n, int64_t oy) {
   const Int8ConvShape& s = job.shape;
   const Int8InputLayout& l = job.layout;
-  const uint8_t* row = job.input + (n * l.height + oy * s.strideH) * l.rowStep;
   int32_t acc[kInt8DotPixels * kInt8DotBlock];
   float values[kInt8DotPixels * kInt8DotBlock];
   simd::Int8DotTile tile;
@@ -51,12 +50,20 @@ void tileRow(const Int8RowJob& job, int64_t n, int64_t oy) {
     }
 }
 
+// The width of the next strip when `pixels` remain: the registers of sixteen pixels they need,
+// shared as evenly as whole strips allow, since strips of one register reuse each broadcast weight the
+// least.
+int64_t stripPixels(int64_t pixels) {
+  constexpr int64_t kLanes = kInt8StripLanes, kMost = kInt8StripPixels / kInt8StripLanes;
+  const int64_t registers = (pixels + kLanes - 1) / kLanes, strips = (registers + kMost - 1) / kMost;
+  return (registers + strips - 1) / strips * kLanes;
+}
+
 // Channel-major strips: each channel's sums are a run of its output row, dequantised in place.
-void stripRow(const Int8RowJob& job, int64_t n, int64_t oy) {
+void stripRow(const Int8RowJob& job, const uint8_t* row, int64_t n, int64_t oy) {
   const Int8ConvShape& s = job.shape;
   const Int8InputLayout& l = job.layout;
   const int64_t perGroup = s.M / s.group;
-  const uint8_t* row = job.input + (n * l.height + oy * s.strideH) * l.rowStep;
   int32_t acc[kInt8DotBlock * kInt8StripPixels];
   Int8RowStrip strip;
   strip.tapOffsets = job.tapOffsets.data();
@@ -71,8 +78,8 @@ void stripRow(const Int8RowJob& job, int64_t n, int64_t oy) {
       strip.channels = static_cast<int>(std::min<int64_t>(kInt8DotBlock, perGroup - b * kInt8DotBlock));
       const size_t lanes = static_cast<size_t>(g * job.weights->blocks + b) * kInt8DotBlock;
       float* out = job.Y + ((n * s.M + g * perGroup + b * kInt8DotBlock) * s.Ho + oy) * s.Wo;
-      for (int64_t ox = 0; ox < s.Wo; ox += kInt8StripPixels) {
-        strip.pixels = static_cast<int>(std::min<int64_t>(kInt8StripPixels, s.Wo - ox));
+      for (int64_t ox = 0; ox < s.Wo; ox += strip.pixels) {
+        strip.pixels = static_cast<int>(std::min(stripPixels(s.Wo - ox), s.Wo - ox));
         strip.in = row + g * l.groupStep + ox * simd::kInt8DotDepth;
         job.strip(strip);
         simd::int8DequantiseRows(acc, kInt8StripPixels, strip.channels, static_cast<size_t>(strip.pixels),
@@ -84,11 +91,11 @@ void stripRow(const Int8RowJob& job, int64_t n, int64_t oy) {
 
 }  // namespace
 
-void int8ConvRow(const Int8RowJob& job, int64_t n, int64_t oy) {
+void int8ConvRow(const Int8RowJob& job, const uint8_t* input, int64_t n, int64_t oy) {
   if (job.strip)
-    stripRow(job, n, oy);
+    stripRow(job, input, n, oy);
   else
-    tileRow(job, n, oy);
+    tileRow(job, input, n, oy);
 }
 
 }  // namespace le

@@ -22,7 +22,6 @@ struct Int8RowJob {
   const Int8PackedWeights* weights = nullptr;
   Int8InputLayout layout;
   Int8Quantisation quantisation;
-  const uint8_t* input = nullptr;   // the quantised padded copy
   std::vector<int64_t> tapOffsets;  // byte offset of tap (ky, kx) from the padded pixel of tap (0, 0)
   // Per block of output channels (group-major, kInt8DotBlock entries each, zero past the group's
   // channels): z * weightSum[m], s * scale[m] and bias[m].
@@ -33,8 +32,8 @@ struct Int8RowJob {
   float* Y = nullptr;
 };
 
-// Output row oy of image n, every output channel: on the strip kernel when the job has one, else
-// on the tile kernel.
-void int8ConvRow(const Int8RowJob& job, int64_t n, int64_t oy);
+// Output row oy of image n, every output channel, from the quantised padded row `input` that holds
+// its taps (0, kx): on the strip kernel when the job has one, else on the tile kernel.
+void int8ConvRow(const Int8RowJob& job, const uint8_t* input, int64_t n, int64_t oy);
 
 }  // namespace le

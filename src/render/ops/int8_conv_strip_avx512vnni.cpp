@@ -13,9 +13,9 @@ namespace {
 using simd::kInt8DotBlock;
 using simd::kInt8DotDepth;
 
-// Pixels per register, and output channels per pass: eight channels times three registers of pixels
+// Output channels per pass: eight channels times three registers of pixels
 // keep 24 sums, three inputs and a broadcast weight in the 32 registers.
-constexpr int kLanes = 16;
+constexpr int kLanes = kInt8StripLanes;
 constexpr int kPassChannels = 8;
 
 // Channels [first, first + kPassChannels) of the block over P registers of pixels.

@@ -18,8 +18,9 @@ void int8DotTileAvx512Vnni(const simd::Int8DotTile& tile);
 bool int8AvxVnniAvailable();
 void int8DotTileAvxVnni(const simd::Int8DotTile& tile);
 
-// Most output pixels of one strip.
-constexpr int kInt8StripPixels = 48;
+// Output pixels per register of a strip, and most output pixels of one strip.
+constexpr int kInt8StripLanes = 16;
+constexpr int kInt8StripPixels = 3 * kInt8StripLanes;
 
 // A strip of consecutive output pixels of one row at horizontal stride 1, for one block of output
 // channels. Lanes run over pixels: quad q of tap t holds the four channel bytes of input pixel x at
