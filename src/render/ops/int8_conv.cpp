@@ -64,13 +64,21 @@ void convolveRows(const Int8RowJob& job, const float* X, int64_t begin, int64_t 
   }
 }
 
-Int8RowJob rowJob(const Int8ConvShape& s, const Int8PackedWeights& weights, const Int8Quantisation& q,
-                  const float* weightScale, const float* bias, float* Y) {
-  Int8RowJob job;
+// The job of the calling thread's current call, which the pool's workers read through a reference.
+Int8RowJob& callJob() {
+  thread_local Int8RowJob job;
+  return job;
+}
+
+// Fills the job of one call in place: its vectors keep their capacity, so steady calls allocate
+// nothing.
+void fillRowJob(Int8RowJob& job, const Int8ConvShape& s, const Int8PackedWeights& weights, const Int8Quantisation& q,
+                const float* weightScale, const float* bias, float* Y) {
   job.shape = s;
   job.weights = &weights;
   job.layout = int8InputLayout(s, weights.quads);
   job.quantisation = q;
+  job.tapOffsets.clear();
   for (int64_t ky = 0; ky < s.kH; ++ky)
     for (int64_t kx = 0; kx < s.kW; ++kx)
       job.tapOffsets.push_back(ky * s.dilH * job.layout.rowStep + kx * s.dilW * simd::kInt8DotDepth);
@@ -92,7 +100,6 @@ Int8RowJob rowJob(const Int8ConvShape& s, const Int8PackedWeights& weights, cons
   job.kernel = tileKernel();
   job.strip = s.strideW == 1 ? stripKernel() : nullptr;
   job.Y = Y;
-  return job;
 }
 
 }  // namespace
@@ -133,9 +140,10 @@ void int8ConvForward(const Int8ConvShape& s, const Int8PackedWeights& weights, c
                      const float* weightScale, const float* bias, float* Y) {
   if (s.N == 0 || s.M == 0 || s.Ho == 0 || s.Wo == 0) return;
   float lo = 0.f, hi = 0.f;
-  int8InputRange(X, static_cast<size_t>(s.N * s.C * s.H * s.W), &lo, &hi);
+  int8InputRange(s, X, &lo, &hi);
   const Int8Quantisation q = int8QuantisationOf(lo, hi);
-  const Int8RowJob job = rowJob(s, weights, q, weightScale, bias, Y);
+  Int8RowJob& job = callJob();
+  fillRowJob(job, s, weights, q, weightScale, bias, Y);
   pool::parallelRange(static_cast<size_t>(s.N * s.Ho), 1, [&](size_t begin, size_t end) {
     convolveRows(job, X, static_cast<int64_t>(begin), static_cast<int64_t>(end));
   });

@@ -11,8 +11,11 @@ namespace le {
 
 namespace {
 
-// Values per part of the parallel range scan.
-constexpr size_t kRangeGrain = 4096;
+// Sets `pixels` quads to the zero point: a pad is a pixel or two, too short to be worth a memset call.
+void fillZeroPoint(uint8_t* quads, int64_t pixels, int32_t zero) {
+  const uint32_t quad = static_cast<uint32_t>(zero) * 0x01010101u;
+  for (int64_t x = 0; x < pixels; ++x) std::memcpy(quads + x * simd::kInt8DotDepth, &quad, sizeof quad);
+}
 
 // Quantises input row y of image n into its padded row, one quad of a group's channels at a time,
 // and gives the quads' left and right pads the zero point.
@@ -21,35 +24,37 @@ void quantiseRow(const Int8ConvShape& s, const Int8InputLayout& layout, const In
   const int64_t Cg = s.C / s.group;
   const size_t W = static_cast<size_t>(s.W);
   const size_t left = static_cast<size_t>(s.padLeft) * simd::kInt8DotDepth;
-  const size_t right = static_cast<size_t>(s.padRight) * simd::kInt8DotDepth;
   for (int64_t g = 0; g < s.group; ++g)
     for (int64_t c0 = 0; c0 < Cg; c0 += simd::kInt8DotDepth) {
       const float* planes[simd::kInt8DotDepth] = {};
       const int channels = static_cast<int>(std::min<int64_t>(simd::kInt8DotDepth, Cg - c0));
       for (int j = 0; j < channels; ++j) planes[j] = X + ((n * s.C + g * Cg + c0 + j) * s.H + y) * s.W;
       uint8_t* quadRow = row + g * layout.groupStep + c0 / simd::kInt8DotDepth * layout.quadStep;
-      std::memset(quadRow, q.zero, left);
+      fillZeroPoint(quadRow, s.padLeft, q.zero);
       simd::int8QuantiseQuads(planes, channels, W, q.scale, static_cast<float>(q.zero), quadRow + left);
-      std::memset(quadRow + left + W * simd::kInt8DotDepth, q.zero, right);
+      fillZeroPoint(quadRow + left + W * simd::kInt8DotDepth, s.padRight, q.zero);
     }
 }
 
 }  // namespace
 
-void int8InputRange(const float* X, size_t count, float* lo, float* hi) {
+void int8InputRange(const Int8ConvShape& s, const float* X, float* lo, float* hi) {
   float l = 0.f, h = 0.f;
-  if (pool::parts(count, kRangeGrain) > 1) {
-    std::mutex m;
-    pool::parallelRange(count, kRangeGrain, [&](size_t begin, size_t end) {
-      float pl = 0.f, ph = 0.f;
-      simd::int8Range(X + begin, end - begin, &pl, &ph);
-      std::lock_guard<std::mutex> lock(m);
-      l = std::min(l, pl);
-      h = std::max(h, ph);
-    });
-  } else {
-    simd::int8Range(X, count, &l, &h);
-  }
+  std::mutex m;
+  pool::parallelRange(static_cast<size_t>(s.N * s.Ho), 1, [&](size_t begin, size_t end) {
+    float pl = 0.f, ph = 0.f;
+    for (int64_t r = static_cast<int64_t>(begin); r < static_cast<int64_t>(end);) {
+      const int64_t n = r / s.Ho, oyBegin = r % s.Ho, oyEnd = std::min(s.Ho, oyBegin + static_cast<int64_t>(end) - r);
+      // Input rows [yBegin, yEnd): consecutive parts meet exactly, the last ends at H.
+      const int64_t yBegin = oyBegin * s.H / s.Ho, yEnd = oyEnd * s.H / s.Ho;
+      for (int64_t c = 0; c < s.C; ++c)
+        simd::int8Range(X + ((n * s.C + c) * s.H + yBegin) * s.W, static_cast<size_t>((yEnd - yBegin) * s.W), &pl, &ph);
+      r += oyEnd - oyBegin;
+    }
+    std::lock_guard<std::mutex> lock(m);
+    l = std::min(l, pl);
+    h = std::max(h, ph);
+  });
   *lo = l;
   *hi = h;
 }

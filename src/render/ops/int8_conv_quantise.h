@@ -9,9 +9,11 @@
 
 namespace le {
 
-// Min and max over count values, both starting from 0 so that the range always contains 0. Runs in
-// parallel chunks when the pool splits the count into more than one part of 4096 values.
-void int8InputRange(const float* X, size_t count, float* lo, float* hi);
+// Min and max over the whole input, both starting from 0 so that the range always contains 0. The
+// pool splits the scan over output rows as the convolution's row loop does: each part reads all
+// channels of the input rows proportional to its output rows, which its thread then quantises while
+// they are still in its cache.
+void int8InputRange(const Int8ConvShape& shape, const float* X, float* lo, float* hi);
 
 // The quantised copy of one image is [H + padTop + padBottom][group * quads][W + padLeft + padRight][4]: one
 // row of four-byte pixel quads per quad of input channels, so that consecutive pixels of one quad are

@@ -207,14 +207,20 @@ TEST(Int8Conv, QuantisationRangeAlwaysContainsZero) {
   EXPECT_EQ(centred.zero, 128);
   EXPECT_EQ(le::int8QuantisationOf(-128.5f, 126.5f).zero, 128);
   EXPECT_EQ(le::int8QuantisationOf(-2.f, 0.f).zero, 255);
-  // The scan starts from 0 on both its serial and its parallel form.
-  for (size_t count : {size_t(1000), size_t(100000)}) {
-    std::vector<float> x(count);
-    for (size_t i = 0; i < count; ++i) x[i] = 2.f + float(i % 97) / 96.f;
+  // The scan starts from 0, in one part (a single output row) or split over output rows, and sees
+  // the rows that no tap reads (stride 3 skips input rows 1 and 2).
+  const ConvCase scans[] = {{"onePart", 1, 3, 3, 40, 1, 3, 3, 1, 1, 1, 0, 0, 0, 0, 1, 1},
+                            {"stride3", 2, 3, 10, 50, 1, 1, 1, 1, 3, 3, 0, 0, 0, 0, 1, 1},
+                            {"large", 2, 5, 100, 100, 1, 3, 3, 1, 1, 1, 1, 1, 1, 1, 1, 1}};
+  for (const ConvCase& c : scans) {
+    const Int8ConvShape s = shapeOf(c);
+    std::vector<float> x(static_cast<size_t>(s.N * s.C * s.H * s.W));
+    for (size_t i = 0; i < x.size(); ++i) x[i] = 2.f + float(i % 97) / 96.f;
+    x[static_cast<size_t>(((s.N * s.C - 1) * s.H + 1) * s.W + 7)] = 3.5f;  // last image and channel, row 1
     float lo = -5.f, hi = -5.f;
-    le::int8InputRange(x.data(), count, &lo, &hi);
-    EXPECT_EQ(lo, 0.f) << count;
-    EXPECT_EQ(hi, 3.f) << count;
+    le::int8InputRange(s, x.data(), &lo, &hi);
+    EXPECT_EQ(lo, 0.f) << c.name;
+    EXPECT_EQ(hi, 3.5f) << c.name;
   }
 }
 
