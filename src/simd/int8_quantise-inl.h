@@ -52,8 +52,11 @@ void Int8QuantiseQuadsKernel(const float* const* HWY_RESTRICT planes, int channe
   for (; i + lanes <= n; i += lanes) {
     auto quad = hn::Zero(di);
     for (int j = 0; j < 4; ++j) {
-      const auto q = j < channels ? hn::ConvertTo(di, hn::Min(hn::Max(hn::Add(hn::Round(hn::Div(hn::LoadU(d, planes[j] + i), vs)), vz), v0), v255))
-                                  : absent;
+      auto q = absent;
+      if (j < channels) {
+        const auto rounded = hn::Add(hn::Round(hn::Div(hn::LoadU(d, planes[j] + i), vs)), vz);
+        q = hn::ConvertTo(di, hn::Min(hn::Max(rounded, v0), v255));
+      }
       quad = hn::Or(quad, hn::ShiftLeftSame(q, 8 * j));
     }
     // Highway's stores copy bytes, so writing the quads through an int32_t pointer is well defined.

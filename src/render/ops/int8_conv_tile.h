@@ -1,6 +1,6 @@
-// The tiles of the int8 convolution on the CPU's 8-bit dot-product instructions. Each
-// kernel computes exactly the integer sums le::simd::int8DotTile computes; the caller checks the CPU
-// first.
+// The tiles and strips of the int8 convolution on the CPU's 8-bit dot-product instructions. Each
+// kernel computes exact integer sums (a tile exactly what le::simd::int8DotTile computes); the caller
+// checks the CPU first.
 #pragma once
 
 #include <cstddef>
