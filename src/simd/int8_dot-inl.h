@@ -43,7 +43,7 @@ void Int8DotTileKernel(const Int8DotTile& tile) {
                                         hn::ShiftRight<24>(hn::ShiftLeft<16>(packed)),
                                         hn::ShiftRight<24>(hn::ShiftLeft<8>(packed)), hn::ShiftRight<24>(packed)};
         for (int p = 0; p < tile.pixels; ++p)
-          AccumulateQuad(d, tapIn + p * tile.pixelStep + q * kInt8DotDepth, bytes,
+          AccumulateQuad(d, tapIn + p * tile.pixelStep + q * tile.quadStep, bytes,
                          tile.acc + static_cast<size_t>(p) * kInt8DotBlock + v);
       }
     }
@@ -63,6 +63,24 @@ void Int8DequantiseKernel(const int32_t* HWY_RESTRICT acc, int pixels, const int
       const auto centred = hn::ConvertTo(df, hn::Sub(hn::LoadU(di, acc + at), c));
       hn::StoreU(hn::Add(hn::Mul(scale, centred), offset), df, out + at);
     }
+  }
+}
+
+void Int8DequantiseRowsKernel(const int32_t* HWY_RESTRICT acc, size_t accStride, int channels, size_t pixels,
+                              const int32_t* HWY_RESTRICT correction, const float* HWY_RESTRICT k,
+                              const float* HWY_RESTRICT bias, float* HWY_RESTRICT out, size_t outStride) {
+  const hn::ScalableTag<float> df;
+  const hn::RebindToSigned<decltype(df)> di;
+  const size_t lanes = hn::Lanes(df);
+  for (int o = 0; o < channels; ++o) {
+    const int32_t* row = acc + static_cast<size_t>(o) * accStride;
+    float* dst = out + static_cast<size_t>(o) * outStride;
+    const auto c = hn::Set(di, correction[o]);
+    const auto scale = hn::Set(df, k[o]), offset = hn::Set(df, bias[o]);
+    size_t i = 0;
+    for (; i + lanes <= pixels; i += lanes)
+      hn::StoreU(hn::Add(hn::Mul(scale, hn::ConvertTo(df, hn::Sub(hn::LoadU(di, row + i), c))), offset), df, dst + i);
+    for (; i < pixels; ++i) dst[i] = k[o] * static_cast<float>(row[i] - correction[o]) + bias[o];
   }
 }
 

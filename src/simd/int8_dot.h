@@ -15,15 +15,17 @@ constexpr int kInt8DotDepth = 4;
 // Most output pixels of one tile.
 constexpr int kInt8DotPixels = 8;
 
-// One tile. Input pixel p of tap t starts at in + p * pixelStep + tapOffsets[t] and holds
-// quads * 4 channel bytes; the weights are [taps][quads][kInt8DotBlock][kInt8DotDepth]; acc
-// receives [pixels][kInt8DotBlock] sums (overwritten, not added to).
+// One tile. Quad q of input pixel p of tap t is the four channel bytes at
+// in + tapOffsets[t] + p * pixelStep + q * quadStep; the weights are
+// [taps][quads][kInt8DotBlock][kInt8DotDepth]; acc receives [pixels][kInt8DotBlock] sums
+// (overwritten, not added to).
 struct Int8DotTile {
   const uint8_t* in = nullptr;
   const int64_t* tapOffsets = nullptr;
   int taps = 0;
   int quads = 0;
   size_t pixelStep = 0;
+  size_t quadStep = kInt8DotDepth;
   int pixels = 0;
   const int8_t* weights = nullptr;
   int32_t* acc = nullptr;
@@ -37,10 +39,17 @@ void int8DotTile(const Int8DotTile& tile);
 void int8Dequantise(const int32_t* acc, int pixels, const int32_t* correction, const float* k, const float* bias,
                     float* out);
 
+// The dequantisation of rows of sums, lanes over pixels: for each of `channels` rows,
+// out[o * outStride + i] = k[o] * float(acc[o * accStride + i] - correction[o]) + bias[o], i < pixels.
+void int8DequantiseRows(const int32_t* acc, size_t accStride, int channels, size_t pixels, const int32_t* correction,
+                        const float* k, const float* bias, float* out, size_t outStride);
+
 // Widens [*lo, *hi] to cover the n values at x (NaN values are not seen).
 void int8Range(const float* x, size_t n, float* lo, float* hi);
 
-// out[i] = clamp(rint(x[i] / scale) + zero, 0, 255), rounding ties to even.
-void int8Quantise(const float* x, size_t n, float scale, float zero, uint8_t* out);
+// Quantises up to four channel rows of n values into n four-byte quads: byte j of quad i is
+// clamp(rint(planes[j][i] / scale) + zero, 0, 255), rounding ties to even, for j < channels, and
+// the zero point for the bytes past `channels` (1 to 4).
+void int8QuantiseQuads(const float* const* planes, int channels, size_t n, float scale, float zero, uint8_t* out);
 
 }  // namespace le::simd

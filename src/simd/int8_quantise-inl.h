@@ -40,18 +40,31 @@ inline uint8_t QuantiseOne(float x, float scale, float zero) {
   return static_cast<uint8_t>(q >= 255.f ? 255.f : q > 0.f ? q : 0.f);
 }
 
-void Int8QuantiseKernel(const float* HWY_RESTRICT x, size_t n, float scale, float zero, uint8_t* HWY_RESTRICT out) {
+// Byte j of each quad is channel j's value; channels past the last present one hold the zero point.
+void Int8QuantiseQuadsKernel(const float* const* HWY_RESTRICT planes, int channels, size_t n, float scale, float zero,
+                             uint8_t* HWY_RESTRICT out) {
   const hn::ScalableTag<float> d;
-  const hn::Rebind<int32_t, decltype(d)> di;
-  const hn::Rebind<uint8_t, decltype(d)> du8;
+  const hn::RebindToSigned<decltype(d)> di;
   const size_t lanes = hn::Lanes(d);
   const auto vs = hn::Set(d, scale), vz = hn::Set(d, zero), v0 = hn::Zero(d), v255 = hn::Set(d, 255.f);
+  const auto absent = hn::Set(di, static_cast<int32_t>(zero));
   size_t i = 0;
   for (; i + lanes <= n; i += lanes) {
-    const auto q = hn::Add(hn::Round(hn::Div(hn::LoadU(d, x + i), vs)), vz);
-    hn::StoreU(hn::DemoteTo(du8, hn::ConvertTo(di, hn::Min(hn::Max(q, v0), v255))), du8, out + i);
+    auto quad = hn::Zero(di);
+    for (int j = 0; j < 4; ++j) {
+      auto q = absent;
+      if (j < channels) {
+        const auto rounded = hn::Add(hn::Round(hn::Div(hn::LoadU(d, planes[j] + i), vs)), vz);
+        q = hn::ConvertTo(di, hn::Min(hn::Max(rounded, v0), v255));
+      }
+      quad = hn::Or(quad, hn::ShiftLeftSame(q, 8 * j));
+    }
+    // Highway's stores copy bytes, so writing the quads through an int32_t pointer is well defined.
+    hn::StoreU(quad, di, reinterpret_cast<int32_t*>(out + 4 * i));
   }
-  for (; i < n; ++i) out[i] = QuantiseOne(x[i], scale, zero);
+  for (; i < n; ++i)
+    for (int j = 0; j < 4; ++j)
+      out[4 * i + j] = j < channels ? QuantiseOne(planes[j][i], scale, zero) : static_cast<uint8_t>(zero);
 }
 
 }  // namespace HWY_NAMESPACE

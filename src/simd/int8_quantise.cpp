@@ -12,12 +12,12 @@
 namespace le::simd {
 
 HWY_EXPORT(Int8RangeKernel);
-HWY_EXPORT(Int8QuantiseKernel);
+HWY_EXPORT(Int8QuantiseQuadsKernel);
 
 void int8Range(const float* x, size_t n, float* lo, float* hi) { HWY_DYNAMIC_DISPATCH(Int8RangeKernel)(x, n, lo, hi); }
 
-void int8Quantise(const float* x, size_t n, float scale, float zero, uint8_t* out) {
-  HWY_DYNAMIC_DISPATCH(Int8QuantiseKernel)(x, n, scale, zero, out);
+void int8QuantiseQuads(const float* const* planes, int channels, size_t n, float scale, float zero, uint8_t* out) {
+  HWY_DYNAMIC_DISPATCH(Int8QuantiseQuadsKernel)(planes, channels, n, scale, zero, out);
 }
 
 }  // namespace le::simd

@@ -76,19 +76,55 @@ TEST_P(Int8DotTest, DequantiseRoundsLikeTheScalarFormula) {
   }
 }
 
-TEST_P(Int8DotTest, QuantiseRoundsTiesToEvenAndClamps) {
+// Rows of pixel sums for a few channels, into rows of a wider output: every value rounds like the
+// scalar formula, the tail past whole vectors included, and nothing outside the rows is written.
+TEST_P(Int8DotTest, DequantiseRowsRoundsLikeTheScalarFormula) {
+  std::mt19937 rng(9);
+  std::uniform_int_distribution<int32_t> sum(-40000000, 40000000);
+  std::uniform_real_distribution<float> value(-0.1f, 0.1f);
+  const int channels = 3;
+  const size_t accStride = 48, outStride = 61;
+  std::vector<int32_t> acc(channels * accStride), correction(channels);
+  std::vector<float> k(channels), bias(channels);
+  for (int32_t& v : acc) v = sum(rng);
+  for (int o = 0; o < channels; ++o) correction[o] = sum(rng) / 4, k[o] = value(rng) * 1e-3f, bias[o] = value(rng);
+  for (size_t pixels : {size_t(1), size_t(19), size_t(48)}) {
+    std::vector<float> got(channels * outStride, -1.f);
+    int8DequantiseRows(acc.data(), accStride, channels, pixels, correction.data(), k.data(), bias.data(), got.data(),
+                       outStride);
+    for (int o = 0; o < channels; ++o)
+      for (size_t i = 0; i < outStride; ++i) {
+        const float want =
+            i < pixels ? k[o] * static_cast<float>(acc[o * accStride + i] - correction[o]) + bias[o] : -1.f;
+        ASSERT_EQ(le::test::bitsOf(got[o * outStride + i]), le::test::bitsOf(want))
+            << "pixels " << pixels << " o " << o << " i " << i;
+      }
+  }
+}
+
+TEST_P(Int8DotTest, QuantiseQuadsRoundsTiesToEvenClampsAndFillsAbsentChannels) {
   const float scale = 0.5f, zero = 3.f;
   // x / 0.5 = 2.5 and 3.5 are ties; -4 and 200 fall outside 0..255 after the zero point.
   std::vector<float> x = {1.25f, 1.75f, -0.25f, 0.f, -4.f, 200.f, 126.f, 0.3f, -1.5f};
   for (int i = 0; i < 40; ++i) x.push_back(float(i) * 0.37f - 3.f);
-  std::vector<uint8_t> got(x.size());
-  int8Quantise(x.data(), x.size(), scale, zero, got.data());
-  for (size_t i = 0; i < x.size(); ++i) {
-    const float q = std::fmin(std::fmax(std::rint(x[i] / scale) + zero, 0.f), 255.f);
-    ASSERT_EQ(got[i], static_cast<uint8_t>(q)) << "x = " << x[i];
+  const size_t n = x.size();
+  // Four planes over the same values at different starts, so each byte of a quad differs.
+  std::vector<float> values(x);
+  values.insert(values.end(), x.begin(), x.end());
+  const float* planes[4] = {values.data(), values.data() + 5, values.data() + 11, values.data() + 23};
+  const auto want = [&](int j, size_t i) {
+    return static_cast<uint8_t>(std::fmin(std::fmax(std::rint(planes[j][i] / scale) + zero, 0.f), 255.f));
+  };
+  for (int channels = 1; channels <= 4; ++channels) {
+    std::vector<uint8_t> got(4 * n + 1, 77);
+    int8QuantiseQuads(planes, channels, n, scale, zero, got.data());
+    for (size_t i = 0; i < n; ++i)
+      for (int j = 0; j < 4; ++j)
+        ASSERT_EQ(got[4 * i + j], j < channels ? want(j, i) : 3) << "channels " << channels << " i " << i << " j " << j;
+    EXPECT_EQ(got[4 * n], 77);
+    EXPECT_EQ(got[0], 5);  // rint(2.5) = 2
+    EXPECT_EQ(got[4], 7);  // rint(3.5) = 4
   }
-  EXPECT_EQ(got[0], 5);  // rint(2.5) = 2
-  EXPECT_EQ(got[1], 7);  // rint(3.5) = 4
 }
 
 TEST_P(Int8DotTest, RangeWidensTheGivenBounds) {

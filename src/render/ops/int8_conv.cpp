@@ -33,24 +33,55 @@ Int8DotKernel tileKernel() {
   return &simd::int8DotTile;
 }
 
-// The quantised input of the calling thread, kept between calls so that a session's steady frames
+// The strip kernel for the chosen path, or none: the other paths run tiles only.
+Int8StripKernel stripKernel() {
+  const Int8ConvPath path = int8ConvPath();
+  const bool wanted = path == Int8ConvPath::Auto || path == Int8ConvPath::Avx512Vnni;
+  return wanted && int8Avx512VnniAvailable() ? &int8RowStripAvx512Vnni : nullptr;
+}
+
+// The quantised band of the calling thread, kept between calls so that a session's steady frames
 // allocate nothing.
-std::vector<uint8_t>& inputScratch(size_t bytes) {
+std::vector<uint8_t>& bandScratch(size_t bytes) {
   thread_local std::vector<uint8_t> scratch;
   if (scratch.size() < bytes) scratch.resize(bytes);
   return scratch;
 }
 
-Int8RowJob rowJob(const Int8ConvShape& s, const Int8PackedWeights& weights, const Int8Quantisation& q,
-                  const float* weightScale, const float* bias, float* Y) {
-  Int8RowJob job;
+// Output rows [begin, end) of the batch (image-major): per image, the band of padded input rows their
+// taps reach is quantised on this thread, then convolved while it is still in cache. Bands of
+// neighbouring parts share their edge rows, which each part quantises for itself.
+void convolveRows(const Int8RowJob& job, const float* X, int64_t begin, int64_t end) {
+  const Int8ConvShape& s = job.shape;
+  while (begin < end) {
+    const int64_t n = begin / s.Ho, oyBegin = begin % s.Ho, oyEnd = std::min(s.Ho, oyBegin + end - begin);
+    const int64_t first = oyBegin * s.strideH, last = (oyEnd - 1) * s.strideH + (s.kH - 1) * s.dilH + 1;
+    uint8_t* band = bandScratch(job.layout.bytes(last - first)).data();
+    int8QuantiseRows(s, job.layout, job.quantisation, X, n, first, last, band);
+    for (int64_t oy = oyBegin; oy < oyEnd; ++oy)
+      int8ConvRow(job, band + (oy * s.strideH - first) * job.layout.rowStep, n, oy);
+    begin += oyEnd - oyBegin;
+  }
+}
+
+// The job of the calling thread's current call, which the pool's workers read through a reference.
+Int8RowJob& callJob() {
+  thread_local Int8RowJob job;
+  return job;
+}
+
+// Fills the job of one call in place: its vectors keep their capacity, so steady calls allocate
+// nothing.
+void fillRowJob(Int8RowJob& job, const Int8ConvShape& s, const Int8PackedWeights& weights, const Int8Quantisation& q,
+                const float* weightScale, const float* bias, float* Y) {
   job.shape = s;
   job.weights = &weights;
   job.layout = int8InputLayout(s, weights.quads);
   job.quantisation = q;
+  job.tapOffsets.clear();
   for (int64_t ky = 0; ky < s.kH; ++ky)
     for (int64_t kx = 0; kx < s.kW; ++kx)
-      job.tapOffsets.push_back((ky * s.dilH * job.layout.width + kx * s.dilW) * job.layout.pixelBytes);
+      job.tapOffsets.push_back(ky * s.dilH * job.layout.rowStep + kx * s.dilW * simd::kInt8DotDepth);
   const size_t lanes = static_cast<size_t>(s.group * weights.blocks) * simd::kInt8DotBlock;
   job.correction.assign(lanes, 0);
   job.outScale.assign(lanes, 0.f);
@@ -67,8 +98,8 @@ Int8RowJob rowJob(const Int8ConvShape& s, const Int8PackedWeights& weights, cons
     job.bias[lane] = bias[m];
   }
   job.kernel = tileKernel();
+  job.strip = s.strideW == 1 ? stripKernel() : nullptr;
   job.Y = Y;
-  return job;
 }
 
 }  // namespace
@@ -109,16 +140,12 @@ void int8ConvForward(const Int8ConvShape& s, const Int8PackedWeights& weights, c
                      const float* weightScale, const float* bias, float* Y) {
   if (s.N == 0 || s.M == 0 || s.Ho == 0 || s.Wo == 0) return;
   float lo = 0.f, hi = 0.f;
-  int8InputRange(X, static_cast<size_t>(s.N * s.C * s.H * s.W), &lo, &hi);
+  int8InputRange(s, X, &lo, &hi);
   const Int8Quantisation q = int8QuantisationOf(lo, hi);
-  const Int8InputLayout layout = int8InputLayout(s, weights.quads);
-  std::vector<uint8_t>& input = inputScratch(layout.bytes(s.N));
-  int8QuantiseInput(s, layout, q, X, input.data());
-  Int8RowJob job = rowJob(s, weights, q, weightScale, bias, Y);
-  job.input = input.data();
+  Int8RowJob& job = callJob();
+  fillRowJob(job, s, weights, q, weightScale, bias, Y);
   pool::parallelRange(static_cast<size_t>(s.N * s.Ho), 1, [&](size_t begin, size_t end) {
-    for (size_t r = begin; r < end; ++r)
-      int8ConvRow(job, static_cast<int64_t>(r) / s.Ho, static_cast<int64_t>(r) % s.Ho);
+    convolveRows(job, X, static_cast<int64_t>(begin), static_cast<int64_t>(end));
   });
 }
 

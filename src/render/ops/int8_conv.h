@@ -31,8 +31,10 @@ int64_t int8ConvOutputSize(int64_t size, int64_t padBegin, int64_t padEnd, int64
 // Fills Ho and Wo from the rest of the shape.
 void int8ConvDeriveOutput(Int8ConvShape& shape);
 
-// Which dot-product code computes the tiles. Auto takes the best the CPU has; the others
-// force one path (tests and benchmarks compare them). Every path gives the same bits.
+// Which dot-product code computes the sums. Auto takes the best the CPU has; the others force one
+// path (tests and benchmarks compare them). Avx512Vnni runs rows of horizontal stride 1 as strips
+// with lanes over pixels, other rows as tiles; the other paths run tiles only. Every path gives the
+// same bits.
 enum class Int8ConvPath { Auto, Avx512Vnni, AvxVnni, Portable };
 void setInt8ConvPath(Int8ConvPath path);
 Int8ConvPath int8ConvPath();

@@ -23,7 +23,7 @@ __attribute__((target("avx512f,avx512vnni"))) void tile512(const simd::Int8DotTi
     const int8_t* w = t.weights + static_cast<size_t>(tap) * t.quads * kInt8DotBlock * kInt8DotDepth;
     for (int q = 0; q < t.quads; ++q) {
       const __m512i weights = _mm512_loadu_si512(w + q * kInt8DotBlock * kInt8DotDepth);
-      const uint8_t* a = in + q * kInt8DotDepth;
+      const uint8_t* a = in + q * t.quadStep;
 #pragma GCC unroll 8
       for (int p = 0; p < P; ++p) {
         int32_t quad;

@@ -27,7 +27,7 @@ __attribute__((target("avx2,avxvnni"))) void pass256(const simd::Int8DotTile& t,
       const int8_t* wq = w + q * kInt8DotBlock * kInt8DotDepth;
       const __m256i w0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(wq));
       const __m256i w1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(wq + 32));
-      const uint8_t* a = in + q * kInt8DotDepth;
+      const uint8_t* a = in + q * t.quadStep;
 #pragma GCC unroll 4
       for (int p = 0; p < P; ++p) {
         int32_t quad;

@@ -134,8 +134,9 @@ const char* pathName(Int8ConvPath p) {
   }
 }
 
-// Sizes that are not multiples of the tiles (8 pixels, 16 output channels, 4 input channels), every
-// attribute away from its default, groups from 1 to depthwise, and inputs too small for any interior.
+// Sizes that are not multiples of the tiles (8 pixels, 16 output channels, 4 input channels) nor of
+// the strips (48 pixels in registers of 16, passes of 8 output channels), every attribute away from
+// its default, groups from 1 to depthwise, and inputs too small for any interior.
 const ConvCase kCases[] = {
     {"odd3x3", 1, 3, 5, 7, 4, 3, 3, 1, 1, 1, 1, 1, 1, 1, 1, 1},
     {"batch2_twoBlocks", 2, 16, 12, 29, 20, 3, 3, 1, 1, 1, 1, 1, 1, 1, 1, 1},
@@ -148,6 +149,8 @@ const ConvCase kCases[] = {
     {"noInterior", 1, 2, 2, 3, 3, 3, 3, 1, 1, 1, 1, 1, 1, 1, 1, 1},
     {"k3x2_stride2_dilation2", 1, 6, 19, 27, 9, 3, 2, 3, 2, 2, 1, 0, 3, 2, 2, 2},
     {"pointwise_stride2", 3, 4, 9, 35, 5, 1, 1, 1, 2, 2, 0, 0, 0, 0, 1, 1},
+    {"wideStrips_twoPasses", 1, 7, 4, 101, 27, 3, 3, 1, 1, 1, 1, 1, 1, 1, 1, 1},
+    {"groups3_wide_dilatedX", 2, 9, 3, 70, 15, 3, 3, 3, 1, 1, 0, 2, 1, 1, 1, 2},
 };
 
 class Int8ConvPaths : public testing::TestWithParam<std::tuple<Int8ConvPath, ConvCase>> {
@@ -204,14 +207,20 @@ TEST(Int8Conv, QuantisationRangeAlwaysContainsZero) {
   EXPECT_EQ(centred.zero, 128);
   EXPECT_EQ(le::int8QuantisationOf(-128.5f, 126.5f).zero, 128);
   EXPECT_EQ(le::int8QuantisationOf(-2.f, 0.f).zero, 255);
-  // The scan starts from 0 on both its serial and its parallel form.
-  for (size_t count : {size_t(1000), size_t(100000)}) {
-    std::vector<float> x(count);
-    for (size_t i = 0; i < count; ++i) x[i] = 2.f + float(i % 97) / 96.f;
+  // The scan starts from 0, in one part (a single output row) or split over output rows, and sees
+  // the rows that no tap reads (stride 3 skips input rows 1 and 2).
+  const ConvCase scans[] = {{"onePart", 1, 3, 3, 40, 1, 3, 3, 1, 1, 1, 0, 0, 0, 0, 1, 1},
+                            {"stride3", 2, 3, 10, 50, 1, 1, 1, 1, 3, 3, 0, 0, 0, 0, 1, 1},
+                            {"large", 2, 5, 100, 100, 1, 3, 3, 1, 1, 1, 1, 1, 1, 1, 1, 1}};
+  for (const ConvCase& c : scans) {
+    const Int8ConvShape s = shapeOf(c);
+    std::vector<float> x(static_cast<size_t>(s.N * s.C * s.H * s.W));
+    for (size_t i = 0; i < x.size(); ++i) x[i] = 2.f + float(i % 97) / 96.f;
+    x[static_cast<size_t>(((s.N * s.C - 1) * s.H + 1) * s.W + 7)] = 3.5f;  // last image and channel, row 1
     float lo = -5.f, hi = -5.f;
-    le::int8InputRange(x.data(), count, &lo, &hi);
-    EXPECT_EQ(lo, 0.f) << count;
-    EXPECT_EQ(hi, 3.f) << count;
+    le::int8InputRange(s, x.data(), &lo, &hi);
+    EXPECT_EQ(lo, 0.f) << c.name;
+    EXPECT_EQ(hi, 3.5f) << c.name;
   }
 }
 
