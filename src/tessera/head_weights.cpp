@@ -110,12 +110,14 @@ void takeParameter(const Archive& archive, const Parameter& parameter, HeadWeigh
   uint64_t count = 1;
   for (int64_t size : parameter.shape) count *= uint64_t(size);
   const uint64_t offset = uint64_t(tensor.storageOffset);
-  if ((count + offset) * 4 > storage.size()) throw std::runtime_error("teeth: head storage " + tensor.storageKey + " too small");
+  if ((count + offset) * 4 > storage.size())
+    throw std::runtime_error("teeth: head storage " + tensor.storageKey + " too small");
   std::vector<float>& out = head.*parameter.field;
   out.resize(count);
   const uint8_t* p = storage.data() + offset * 4;
   for (float& value : out) {
-    value = std::bit_cast<float>(uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24));
+    const uint32_t bits = uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+    value = std::bit_cast<float>(bits);
     p += 4;
   }
 }

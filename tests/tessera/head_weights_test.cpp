@@ -95,6 +95,12 @@ void storeU32(Bytes& b, size_t at, uint32_t v) {
 // end record is its last 22 bytes.
 size_t firstCentralHeader(const Bytes& b) { return loadU32(b, b.size() - 22 + 16); }
 
+// Just past the last byte of that header's name ("<stem>/data.pkl").
+size_t pickleNameEnd(const Bytes& b) {
+  const size_t header = firstCentralHeader(b);
+  return header + 46 + (loadU32(b, header + 28) & 0xffff);
+}
+
 TEST(HeadWeights, FullHeadLoadsTheValuesTheFileHolds) {
   const HeadWeights head = loadHeadPt(headFile("full.pt"));
   EXPECT_EQ(head.params(), 4082u);
@@ -144,7 +150,8 @@ INSTANTIATE_TEST_SUITE_P(
     BakerVariants, HeadWeightsRefusal,
     ::testing::Values(
         BakedRefusal{"deflated.pt",
-                     "teeth: head .pt entry is DEFLATEd; torch writes ZIP_STORED — refusing to guess at a compressed member"},
+                     "teeth: head .pt entry is DEFLATEd; torch writes ZIP_STORED — refusing to guess at a compressed"
+                     " member"},
         BakedRefusal{"frame.pt", "teeth: unsupported pickle opcode 0x95 in head .pt"},
         BakedRefusal{"rank3.pt", "teeth: head 'cand.0.weight' has shape [16,7,9] — not the BlendHead(16) arch"},
         BakedRefusal{"no_syn2_bias.pt", "teeth: head .pt lacks 'syn.2.bias'"},
@@ -153,7 +160,8 @@ INSTANTIATE_TEST_SUITE_P(
                      " — refusing to load it out of order"},
         BakedRefusal{"foreign.pt", "teeth: head .pt calls builtins eval — this reader refuses code it does not model"},
         BakedRefusal{"double.pt",
-                     "teeth: head .pt storage is torch DoubleStorage, not torch FloatStorage — refusing to reinterpret it"},
+                     "teeth: head .pt storage is torch DoubleStorage, not torch FloatStorage — refusing to reinterpret"
+                     " it"},
         BakedRefusal{"duplicate.pt", "teeth: head .pt names 'cand.0.bias' 2 times — ambiguous"},
         BakedRefusal{"omitted_storage.pt", "teeth: head storage 3 missing"},
         BakedRefusal{"short_storage.pt", "teeth: head storage 4 too small"},
@@ -188,14 +196,14 @@ INSTANTIATE_TEST_SUITE_P(
         ArchiveDamage{"NoEndRecord", [](Bytes& b) { b.assign(64, 0); }, "teeth: head .pt has no zip EOCD"},
         ArchiveDamage{"CentralSignature", [](Bytes& b) { b[firstCentralHeader(b)] ^= 0xff; },
                       "teeth: head .pt central directory is malformed"},
-        ArchiveDamage{"CentralOffsetPastTheEnd", [](Bytes& b) { storeU32(b, b.size() - 22 + 16, uint32_t(b.size())); },
+        ArchiveDamage{"CentralOffsetPastTheEnd",
+                      [](Bytes& b) { storeU32(b, b.size() - 22 + 16, uint32_t(b.size())); },
                       "teeth: head .pt central directory is malformed"},
         ArchiveDamage{"LocalHeaderPastTheEnd", [](Bytes& b) { storeU32(b, firstCentralHeader(b) + 42, 0xffffff00u); },
                       "teeth: head .pt local header out of range"},
         ArchiveDamage{"DataPastTheEnd", [](Bytes& b) { storeU32(b, firstCentralHeader(b) + 24, 0x7fffffffu); },
                       "teeth: head .pt entry out of range"},
-        ArchiveDamage{"NoPickle", [](Bytes& b) { b[firstCentralHeader(b) + 46 + loadU32(b, firstCentralHeader(b) + 28) % 65536 - 1] = 'x'; },
-                      "teeth: head .pt has no data.pkl"},
+        ArchiveDamage{"NoPickle", [](Bytes& b) { b[pickleNameEnd(b) - 1] = 'x'; }, "teeth: head .pt has no data.pkl"},
         ArchiveDamage{"PickleCutInsideAnOpcode", [](Bytes& b) { storeU32(b, firstCentralHeader(b) + 24, 3); },
                       "teeth: pickle truncated"}),
     [](const auto& info) { return std::string(info.param.name); });
