@@ -1,7 +1,8 @@
 // Runs a fuzz target without libFuzzer (g++ has none): over the files named on the command line,
-// or over the target's seed corpus (fuzz_seeds.h) and seeded mutations of it.
-//   REPLAY FILE...                     replay inputs (for example a libFuzzer finding)
-//   REPLAY [--runs N] [--seed S] [--corpus-out DIR]
+// or over the target's seed corpus (fuzz_seeds.h) and seeded mutations of it. Every target links
+// this driver with its own LLVMFuzzerTestOneInput and seedCorpus().
+//   <replay> FILE...                     replay inputs (for example a libFuzzer finding)
+//   <replay> [--runs N] [--seed S] [--corpus-out DIR]
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -19,10 +20,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
 namespace {
 
-using GsBytes = std::vector<uint8_t>;
+using Bytes = std::vector<uint8_t>;
 
-GsBytes mutate(const GsBytes& seed, std::mt19937& rng) {
-  GsBytes m = seed;
+Bytes mutate(const Bytes& seed, std::mt19937& rng) {
+  Bytes m = seed;
   const int edits = 1 + static_cast<int>(rng() % 4);
   for (int e = 0; e < edits && !m.empty(); ++e) {
     const size_t at = rng() % m.size();
@@ -44,7 +45,7 @@ int replayFiles(int argc, char** argv) {
       std::fprintf(stderr, "%s: cannot open %s\n", argv[0], argv[i]);
       return 1;
     }
-    const GsBytes bytes((std::istreambuf_iterator<char>(in)), {});
+    const Bytes bytes((std::istreambuf_iterator<char>(in)), {});
     LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
   }
   std::printf("replayed %d input(s)\n", argc - 1);
@@ -63,18 +64,23 @@ int main(int argc, char** argv) {
     else if (!std::strcmp(argv[i], "--seed")) seed = static_cast<unsigned>(std::atol(argv[i + 1]));
     else if (!std::strcmp(argv[i], "--corpus-out")) corpusOut = argv[i + 1];
   }
-  const std::vector<GsBytes> seeds = le::fuzz::seedCorpus();
+  const le::fuzz::SeedCorpus corpus = le::fuzz::seedCorpus();
+  const std::vector<Bytes>& seeds = corpus.seeds;
+  if (seeds.empty()) {
+    std::fprintf(stderr, "%s: no seed inputs\n", argv[0]);
+    return 1;
+  }
   if (!corpusOut.empty()) {
     std::filesystem::create_directories(corpusOut);
     for (size_t i = 0; i < seeds.size(); ++i) {
-      std::ofstream out(std::filesystem::path(corpusOut) / ("seed" + std::to_string(i)), std::ios::binary);
+      std::ofstream out(std::filesystem::path(corpusOut) / ("seed" + std::to_string(i) + corpus.extension), std::ios::binary);
       out.write(reinterpret_cast<const char*>(seeds[i].data()), static_cast<std::streamsize>(seeds[i].size()));
     }
   }
-  for (const GsBytes& s : seeds) LLVMFuzzerTestOneInput(s.data(), s.size());
+  for (const Bytes& s : seeds) LLVMFuzzerTestOneInput(s.data(), s.size());
   std::mt19937 rng(seed);
   for (long r = 0; r < runs; ++r) {
-    const GsBytes m = mutate(seeds[static_cast<size_t>(r) % seeds.size()], rng);
+    const Bytes m = mutate(seeds[static_cast<size_t>(r) % seeds.size()], rng);
     LLVMFuzzerTestOneInput(m.data(), m.size());
   }
   std::printf("%ld mutated input(s) over %zu seed(s): no finding\n", runs, seeds.size());

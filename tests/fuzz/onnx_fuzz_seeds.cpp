@@ -1,9 +1,6 @@
-// The ONNX reader fuzz target's seeds: emitted models that reach the GridSample, head-resize and
-// warp-block rewrites.
-#include <cstdint>
-#include <string>
+// The ONNX reader target's seeds: small models emitted by the byte-level writer, each the shape one
+// of the rewrites looks for.
 #include <utility>
-#include <vector>
 
 #include "fuzz/fuzz_seeds.h"
 #include "render/graph/onnx_emitter.h"
@@ -11,7 +8,6 @@
 #include "render/graph/onnx_tensor_reader.h"
 
 namespace le::fuzz {
-
 namespace {
 
 using le::GsBytes;
@@ -58,9 +54,7 @@ GsBytes warpBlockSeed(const GsBytes& samplerAttrs) {
   return modelOf(graph, false);
 }
 
-}  // namespace
-
-std::vector<GsBytes> seedCorpus() {
+std::vector<GsBytes> onnxSeeds() {
   const int64_t x[] = {1, 3, 8, 8}, grid[] = {1, 8, 8, 2}, dyn[] = {1, -1, 8, 0};
   std::vector<GsBytes> seeds;
 
@@ -95,5 +89,9 @@ std::vector<GsBytes> seedCorpus() {
   seeds.push_back(warpBlockSeed(attrs));
   return seeds;
 }
+
+}  // namespace
+
+SeedCorpus seedCorpus() { return {onnxSeeds(), ".onnx"}; }
 
 }  // namespace le::fuzz

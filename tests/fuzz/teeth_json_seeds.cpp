@@ -18,9 +18,9 @@ std::vector<uint8_t> bytesOf(const std::string& text) { return std::vector<uint8
 
 }  // namespace
 
-std::vector<std::vector<uint8_t>> seedCorpus() {
+SeedCorpus seedCorpus() {
   const std::string stamp = kStamp;
-  return {
+  return {{
       bytesOf(R"({"format": "tessera_bank.v1", "geometry": )" + stamp +
               R"(, "n_donors": 3, "track_order": [2, 0, 1], "cent": [[30.5, 43], [31, 42.5], [32, 44]],
                  "aperture": [0.5, 1.5, 2.5], "c_canon": [31.5, 43.5], "codec": {"codec": "h264", "pix_fmt": "yuv444p"},
@@ -30,7 +30,7 @@ std::vector<std::vector<uint8_t>> seedCorpus() {
                  "temporal": {"hysteresis": 2, "lookahead": 2}, "decode": {"envelope_clamp_255": 12}})"),
       bytesOf(R"(  {"a" 1, xb": "\u00e9\q\"", "c": [true, falsey, nullx, -0x1p3, inf, nan, 1e999], "d": "open)"),
       bytesOf(R"([[[[{"k": [{}, [], "", 0]}]]]])"),
-  };
+  }, ".json"};
 }
 
 }  // namespace le::fuzz
