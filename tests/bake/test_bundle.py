@@ -28,7 +28,8 @@ class Members(unittest.TestCase):
                                       "drive/si.i32", "drive/xd.f32",
                                       "drive/xs.f32", "manifest.json", "mask_512.u8", "model_b1.onnx",
                                       "model_b24_fp32.onnx", "model_b4.onnx", "pooled64.f16", "target_frames.mp4",
-                                      "xs_target.bin"]))
+                                      "tessera_bank.v1.json", "tessera_bank.v1.mp4", "tessera_head.v1.json",
+                                      "tessera_head.v1.pt", "xs_target.bin"]))
         m = bakeenv.manifest(root)
         for name, size in checks.expected_sizes(m, m["crop"]).items():
             if os.path.exists(os.path.join(root, name)):

@@ -17,6 +17,7 @@ import keypoints
 import manifest
 import names
 import person
+import teeth_bank
 
 
 class Person:
@@ -140,12 +141,30 @@ def bake(cfg, out, imx_tool=None):
         _save(out, cfg, name, model.SerializeToString())
 
     _save_motion(out, cfg, who)
-
-    m = manifest.manifest(cfg, None if cfg.has("no-stamp") else msrc,
-                          "P_hevc.mov" if cfg.hevc_prior else None)
-    _save(out, cfg, "manifest.json", manifest.dumps(m))
+    _save_teeth_and_manifest(out, cfg, who, msrc)
     checks.verify(out, cfg, count)
     return imx.pack(out, imx_tool) if imx_tool else None
+
+
+def _save_teeth_and_manifest(out, cfg, who, msrc):
+    tessera, unified = teeth_bank.write_members(cfg, who, out)
+    m = manifest.manifest(cfg, None if cfg.has("no-stamp") else msrc,
+                          "P_hevc.mov" if cfg.hevc_prior else None)
+    m["tessera"], m["unified"] = tessera, unified
+    _save(out, cfg, "manifest.json", manifest.dumps(m))
+
+
+def rebake_teeth(cfg, base, out):
+    """A bundle that differs from the bundle `base` (baked from cfg without its teeth variants) only
+    in its teeth members and manifest: what a teeth variant changes, without drawing the rest again."""
+    _fresh_dir(out)
+    os.rmdir(out)
+    shutil.copytree(base, out)
+    for name in teeth_bank.MEMBER_FILES:
+        if os.path.exists(os.path.join(out, name)):
+            os.remove(os.path.join(out, name))
+    _save_teeth_and_manifest(out, cfg, Person(cfg), (cfg.W, cfg.H))
+    checks.verify(out, cfg, cfg.NT)
 
 
 def director_weights_of(model):

@@ -6,7 +6,8 @@ DIR/<name> for every entry of FIXTURES, DIR/test-imx.imx when le-imx is given, D
 <name> reference cases of the runnable m4b directors, DIR/director-512 (the demo preset's two
 director graphs alone, for benchmarks), DIR/warp-block/warp_block_<crop>.onnx (the director's warp
 block alone at crops 256 and 512, for benchmarks), DIR/a2x-demo (the demo preset's audio-to-expression
-members and target keypoints alone), the speech encoder folders DIR/speech and DIR/speech-<variant>,
+members and target keypoints alone), DIR/teeth-demo (the demo preset's bank track and sidecar
+alone), the speech encoder folders DIR/speech and DIR/speech-<variant>,
 the espeak-ng sentences in DIR/utterances, DIR/a2x-ref (reference cases of the speech encoder and
 the a2x networks, a2x_cases.py), the motion directories and speech of motion_fixtures.py, and
 DIR/.baked last, naming what was baked."""
@@ -28,6 +29,7 @@ import motion_fixtures  # noqa: E402
 import presets     # noqa: E402
 import reference   # noqa: E402
 import speech      # noqa: E402
+import teeth_bank  # noqa: E402
 import utterances  # noqa: E402
 
 # Fixture name -> (names scheme, variants), all on the test preset with seed 1.
@@ -37,7 +39,8 @@ FIXTURES = {
     "test-imx": ("welded", ()),
     "test-crop128": ("welded", ("crop128",)),
 }
-FIXTURES.update({"test-" + v: ("welded", (v,)) for v in presets.VARIANTS if v != "crop128"})
+FIXTURES.update({"test-" + v: ("welded", (v,)) for v in presets.VARIANTS
+                 if v != "crop128" and v not in presets.TEETH_VARIANTS})
 # Directors the numpy reference models exactly (border padding, no custom op, P_rgb input).
 REFERENCED = ("test", "test-crop128", "test-two-concat", "test-kp-dynamic", "test-batch-dynamic")
 
@@ -60,6 +63,13 @@ def main(argv):
         out = os.path.join(args.out, name)
         bundle.bake(cfg, out, args.imx_tool if name == "test-imx" else None)
         baked.append(name)
+    # Teeth variants differ from the test bundle in their teeth members alone.
+    for variant in presets.TEETH_VARIANTS:
+        name = "test-" + variant
+        bundle.rebake_teeth(presets.make_config("test", 1, "welded", (variant,)),
+                            os.path.join(args.out, "test"), os.path.join(args.out, name))
+        baked.append(name)
+    teeth_bank.write_demo_bank(os.path.join(args.out, "teeth-demo"))
     demo = os.path.join(args.out, "director-512")
     os.makedirs(demo, exist_ok=True)
     for name, model in bundle.directors(presets.make_config("demo"), director.director_weights(

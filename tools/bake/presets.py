@@ -48,6 +48,24 @@ VARIANTS = {
     "student-blend-long": "the same MatMul named /s2/blend/MatMul",
     "int8-conv": "director head's 3x3 and 1x1 Conv as com.zentrova.int8 Int8ConvVNNI with int8 weights",
 }
+# The teeth variants change only the teeth members and the manifest's tessera and unified blocks.
+TEETH_VARIANTS = {
+    "teeth-missing-member": "no tessera_head.v1.json: three of the four teeth members",
+    "teeth-sidecar-v2": "bank sidecar of format tessera_bank.v2",
+    "teeth-donors-1025": "bank sidecar of 1025 donors, one over the cap",
+    "teeth-order-repeat": "bank sidecar whose track_order names one donor twice",
+    "teeth-stamp-escapes": "geometry stamp whose window passes the canvas's right edge by one pixel",
+    "teeth-geometry-disagrees": "manifest tessera.geometry window_y0 one below the sidecar's",
+    "teeth-no-pix-fmt": "neither the manifest nor the sidecar states the bank's pixel format",
+    "teeth-head-deflated": "head weights with deflated records",
+    "teeth-head-frame": "head weights pickled with protocol 4 (FRAME opcodes)",
+    "teeth-head-rank3": "head weights whose cand.0.weight is rank 3",
+    "teeth-track-short": "bank track one frame shorter than n_donors",
+    "teeth-track-long": "bank track one frame longer than n_donors",
+    "teeth-track-wide": "bank track two columns wider than the stamp's band",
+    "teeth-ambiguous": "bank cut against corpus geometry v2, which v3 makes ambiguous",
+}
+VARIANTS.update(TEETH_VARIANTS)
 
 
 @dataclass(frozen=True)
