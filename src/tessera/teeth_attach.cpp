@@ -50,6 +50,9 @@ TesseraAttachInputs loadTesseraMembers(const std::string& bundle) {
   const tessera::json::JVal sidecar = tessera::json::parseNamed(sidecarText, sidecarName);
   const tessera::json::JVal manifest = tessera::json::parseNamed(in.manifest_json, manifestPath);
   const tessera::BankSidecar bank = tessera::readBankSidecar(sidecar, manifest, sidecarName);
+  // A stamp whose window or band leaves the canvas would place every borrowed patch outside the
+  // frame it is cut for: refuse it here, before anything decodes against it.
+  bank.stamp.validate();
   fillFromSidecar(in, bank);
   const tessera::BankEncoding encoding =
       tessera::bankEncoding(tessera::readManifestTessera(manifest), bank, root, sidecarName);
