@@ -25,6 +25,7 @@ extern "C" {
 #include "tessera/bank_decoder.h"
 #include "tessera/bank_sidecar.h"
 #include "tessera/json_reader.h"
+#include "tessera/teeth_members.h"
 
 namespace {
 
@@ -122,6 +123,16 @@ void bankDecodeFile(benchmark::State& state) {
   setCounters(state);
 }
 
+// All four members of a baked bundle found, read and validated, as a host does before attaching.
+void loadMembers(benchmark::State& state) {
+  const std::string bundle = std::string(LE_BENCH_FIXTURES) + "/test";
+  for (auto _ : state) {
+    le::TesseraAttachInputs inputs = le::loadTesseraMembers(bundle);
+    benchmark::DoNotOptimize(inputs.head_pt.data());
+  }
+}
+
+BENCHMARK(loadMembers)->Name("teeth/load_members/ours")->Unit(benchmark::kMicrosecond);
 BENCHMARK(bankDecodeOurs)->Name("teeth/bank_decode/ours")->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(bankDecodeFile)->Name("teeth/bank_decode/ffmpeg_file")->Unit(benchmark::kMillisecond)->UseRealTime();
 
