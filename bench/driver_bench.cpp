@@ -30,6 +30,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "core/ff_handles.h"
 #include "driver/driver_cursor.h"
 #include "driver/frame_file.h"
 #include "driver/jpg_dir_source.h"
@@ -159,21 +160,6 @@ void BM_MovieCursor(benchmark::State& state) {
   serve(state, *cursor, kMovieFrames);
 }
 
-struct FormatClose {
-  void operator()(AVFormatContext* p) const { avformat_close_input(&p); }
-};
-struct CodecFree {
-  void operator()(AVCodecContext* p) const { avcodec_free_context(&p); }
-};
-struct PacketFree {
-  void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct FrameFree {
-  void operator()(AVFrame* p) const { av_frame_free(&p); }
-};
-struct SwsFree {
-  void operator()(SwsContext* p) const { sws_freeContext(p); }
-};
 
 // Plain FFmpeg: demux, decode, sws_scale to packed RGB24, one pass over the member per call.
 class FfmpegPeer {
@@ -227,11 +213,11 @@ class FfmpegPeer {
   }
 
  private:
-  std::unique_ptr<AVFormatContext, FormatClose> fmt_;
-  std::unique_ptr<AVCodecContext, CodecFree> dec_;
-  std::unique_ptr<SwsContext, SwsFree> sws_;
-  std::unique_ptr<AVPacket, PacketFree> pkt_;
-  std::unique_ptr<AVFrame, FrameFree> frame_;
+  le::ff::InputPtr fmt_;
+  le::ff::CodecPtr dec_;
+  le::ff::SwsPtr sws_;
+  le::ff::PacketPtr pkt_;
+  le::ff::FramePtr frame_;
   std::vector<uint8_t> rgb_;
   int stream_ = -1;
 };

@@ -10,6 +10,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "core/ff_handles.h"
 #include "tessera/bank_memory_io.h"
 
 namespace le::tessera {
@@ -28,24 +29,8 @@ struct AvioFree {
     avio_context_free(&p);
   }
 };
-// Custom I/O is flagged, so closing the input leaves the I/O context to its own owner.
-struct FormatClose {
-  void operator()(AVFormatContext* p) const { avformat_close_input(&p); }
-};
-struct CodecFree {
-  void operator()(AVCodecContext* p) const { avcodec_free_context(&p); }
-};
-struct PacketFree {
-  void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct FrameFree {
-  void operator()(AVFrame* p) const { av_frame_free(&p); }
-};
-struct SwsFree {
-  void operator()(SwsContext* p) const { sws_freeContext(p); }
-};
-using CodecPtr = std::unique_ptr<AVCodecContext, CodecFree>;
-using SwsPtr = std::unique_ptr<SwsContext, SwsFree>;
+using ff::CodecPtr;
+using ff::SwsPtr;
 
 void fail(const char* what) { throw std::runtime_error(what); }
 
@@ -64,7 +49,7 @@ void checkArguments(const uint8_t* bytes, size_t size, int32_t n_donors, int32_t
 struct MemoryInput {
   MemoryReader reader;
   std::unique_ptr<AVIOContext, AvioFree> avio;
-  std::unique_ptr<AVFormatContext, FormatClose> format;
+  ff::InputPtr format;
   int stream = -1;
 };
 
@@ -179,8 +164,8 @@ void receiveReady(AVCodecContext* dec, AVFrame* frame, DonorWriter& writer) {
 }
 
 void decodeAll(MemoryInput& in, AVCodecContext* dec, DonorWriter& writer) {
-  std::unique_ptr<AVPacket, PacketFree> packet(av_packet_alloc());
-  std::unique_ptr<AVFrame, FrameFree> frame(av_frame_alloc());
+  const ff::PacketPtr packet(av_packet_alloc());
+  const ff::FramePtr frame(av_frame_alloc());
   if (!packet || !frame) fail("reference bank decode: out of memory");
   while (av_read_frame(in.format.get(), packet.get()) >= 0) {
     const bool ours = packet->stream_index == in.stream;
