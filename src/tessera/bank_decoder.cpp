@@ -11,6 +11,7 @@ extern "C" {
 }
 
 #include "core/ff_handles.h"
+#include "driver/movie_decoder_build.h"
 #include "tessera/bank_memory_io.h"
 
 namespace le::tessera {
@@ -195,8 +196,6 @@ std::vector<uint8_t> decodeBankTrack(const uint8_t* bytes, size_t size, int32_t 
   return donors;
 }
 
-std::string bankDecoderBuild() {
-  return std::string("libavcodec " AV_STRINGIFY(LIBAVCODEC_VERSION) " / ") + avcodec_configuration();
-}
+std::string bankDecoderBuild() { return movieDecoderBuild(); }
 
 }  // namespace le::tessera

@@ -15,8 +15,8 @@ namespace le::tessera {
 std::vector<uint8_t> decodeBankTrack(const uint8_t* bytes, size_t size, int32_t n_donors, int32_t band_h,
                                      int32_t band_w, const std::vector<int32_t>& track_order);
 
-// "libavcodec " + the libavcodec version this library was compiled against + " / " + the
-// configuration string the loaded library reports.
+// The decoder library for diagnostics, as the driver names it: "libavcodec " + the version loaded +
+// " (built against " + the version compiled against + ") / " + the loaded library's configuration.
 std::string bankDecoderBuild();
 
 }  // namespace le::tessera

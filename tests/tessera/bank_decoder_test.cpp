@@ -163,12 +163,13 @@ TEST(BankDecoder, InputsThatAreNoVideoTrackAreRefused) {
   EXPECT_NE(errorOf([&] { decodeBankTrack(b.data(), 64, t.n, t.band_h, t.band_w, t.identity()); }), "");
 }
 
-TEST(BankDecoder, BuildNamesTheLibavcodecItWasCompiledAgainst) {
+TEST(BankDecoder, BuildNamesTheLibavcodecLoadedAndTheOneItWasCompiledAgainst) {
   const std::string build = bankDecoderBuild();
-  const std::string version = std::to_string(LIBAVCODEC_VERSION_MAJOR) + "." +
-                              std::to_string(LIBAVCODEC_VERSION_MINOR) + "." +
-                              std::to_string(LIBAVCODEC_VERSION_MICRO);
-  EXPECT_EQ(build, "libavcodec " + version + " / " + avcodec_configuration());
+  const auto text = [](unsigned v) {
+    return std::to_string(v >> 16) + "." + std::to_string((v >> 8) & 0xff) + "." + std::to_string(v & 0xff);
+  };
+  EXPECT_EQ(build, "libavcodec " + text(avcodec_version()) + " (built against " + text(LIBAVCODEC_VERSION_INT) +
+                       ") / " + avcodec_configuration());
 }
 
 TEST(BankMemoryIo, SeekAnswersTheSizeQueryWithoutMovingAndKeepsTargetsInsideTheTrack) {
