@@ -10,6 +10,9 @@
 
 namespace le {
 
+// The director's source-face input, which the warp and hoist rewrites are built around.
+inline constexpr const char* kPriorInput = "P_rgb";
+
 // ModelProto, GraphProto and NodeProto field numbers used by the rewrites.
 inline constexpr uint32_t kModelGraph = 7;
 inline constexpr uint32_t kModelOpsetImport = 8;

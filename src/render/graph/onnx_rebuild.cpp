@@ -8,8 +8,6 @@ namespace le {
 
 namespace {
 
-constexpr const char* kPriorInput = "P_rgb";
-
 GsBytes rebuildGraph(GsSlice graph, const GsGraphEdit& edit) {
   GsBytes out;
   out.reserve(graph.size + 256);

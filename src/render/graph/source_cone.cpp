@@ -17,7 +17,7 @@ bool walkProducers(const GsGraphIndex& graph, const std::string& boundary, GsSou
   while (!pending.empty()) {
     const std::string tensor = pending.back();
     pending.pop_back();
-    if (tensor.empty() || tensor == kSourceInput || graph.initializers.count(tensor) || !seen.insert(tensor).second)
+    if (tensor.empty() || tensor == kPriorInput || graph.initializers.count(tensor) || !seen.insert(tensor).second)
       continue;
     const auto producer = graph.producer.find(tensor);
     if (producer == graph.producer.end()) {
@@ -42,8 +42,8 @@ bool checkNoEscape(const GsGraphIndex& graph, const std::string& boundary, GsCon
     if (cone.member[i]) continue;
     const GsNodeView& node = graph.nodes[i];
     for (const std::string& in : node.inputs) {
-      if (in == kSourceInput && use == GsConeUse::Hoist) {
-        reason = std::string(kSourceInput) + " is also read outside the cone by " + node.opType;
+      if (in == kPriorInput && use == GsConeUse::Hoist) {
+        reason = std::string(kPriorInput) + " is also read outside the cone by " + node.opType;
         return false;
       }
       if (in != boundary && cone.produced.count(in)) {
@@ -64,7 +64,7 @@ bool hoistCone(const GsBytes& model, const std::string& boundary, GsGraphIndex& 
     return false;
   }
   graph = gsIndexGraph(graphBytes);
-  if (!graph.inputs.count(kSourceInput)) {
+  if (!graph.inputs.count(kPriorInput)) {
     reason = "no P_rgb input";
     return false;
   }
@@ -97,7 +97,7 @@ size_t findSourceConeBoundary(const GsBytes& model, std::string& boundaryName) {
   const GsGraphIndex graph = gsIndexGraph(gsGraphOf(gsSliceOf(model)));
   size_t count = 0;
   std::string tip;
-  for (size_t i : graph.readersOf(kSourceInput)) {
+  for (size_t i : graph.readersOf(kPriorInput)) {
     const GsNodeView& node = graph.nodes[i];
     if (node.opType != "Concat" || !node.defaultDomain()) continue;
     ++count;

@@ -14,8 +14,6 @@
 
 namespace le {
 
-inline constexpr const char* kSourceInput = "P_rgb";
-
 struct GsSourceCone {
   // One flag per graph node: the node belongs to the cone.
   std::vector<bool> member;

@@ -35,14 +35,14 @@ bool fail(std::string& reason, const std::string& why) {
 // The one Concat reading P_rgb: its output is the cone's tip.
 bool findTip(const GsGraphIndex& graph, std::string& tip, std::string& reason) {
   size_t count = 0;
-  for (size_t i : graph.readersOf(kSourceInput)) {
+  for (size_t i : graph.readersOf(kPriorInput)) {
     const GsNodeView& node = graph.nodes[i];
     if (node.opType != "Concat" || !node.defaultDomain()) continue;
     ++count;
     tip = node.outputs.empty() ? std::string() : node.outputs[0];
   }
   if (count != 1 || tip.empty())
-    return fail(reason, "not one Concat consuming " + std::string(kSourceInput) + " (found " + std::to_string(count) + ")");
+    return fail(reason, "not one Concat consuming " + std::string(kPriorInput) + " (found " + std::to_string(count) + ")");
   return true;
 }
 
@@ -124,7 +124,7 @@ bool locateBlock(const GsGraphIndex& graph, LocatedBlock& located, std::string& 
   const std::set<std::string> exits = blockExits(graph, located.member, produced);
   if (exits.size() != 1)
     return fail(reason, "the recombination has " + std::to_string(exits.size()) + " exits, not 1");
-  located.block = WarpBlock{kSourceInput, sampling.inputs[1], *exits.begin(), cone.size + 1 + recombination};
+  located.block = WarpBlock{kPriorInput, sampling.inputs[1], *exits.begin(), cone.size + 1 + recombination};
   return true;
 }
 

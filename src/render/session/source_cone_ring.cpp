@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "bundle/identity.h"
+#include "render/graph/onnx_graph_reader.h"
 #include "simd/simd.h"
 
 namespace le {
@@ -46,7 +47,7 @@ SourceConeRing::SourceConeRing(Ort::Session prep, std::string boundary, std::vec
   priorTensor_ = Ort::Value::CreateTensor<float>(memory, prior_.data(), priorCount_, priorShape.data(),
                                                  priorShape.size());
   prepBinding_ = Ort::IoBinding(prep_);
-  prepBinding_.BindInput("P_rgb", priorTensor_);
+  prepBinding_.BindInput(kPriorInput, priorTensor_);
   thread_ = std::thread(&SourceConeRing::prepLoop, this);
 }
 
