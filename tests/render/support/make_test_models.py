@@ -263,3 +263,53 @@ for crop, batch in [(37, 2), (64, 1), (512, 1)]:
     warp_node(f"warp_node_{crop}", [batch, 3, crop, crop], [batch, crop, crop, 2])
 warp_node("warp_node_c4", [1, 4, 8, 8], [1, 8, 8, 2])
 warp_node("warp_node_grid9", [1, 3, 8, 8], [1, 8, 9, 2])
+
+
+def compose_graph(name, one=1.0, one_node=False, passthroughs=0, alpha_op="Clip", alpha_input=False,
+                  alpha_leak=False, extra_inputs=(), prior=(1, 3, 8, 8)):
+    """rgb = gen * a + (1 - a) * P_rgb with a = Clip(e), the compose tail of a director, and the ways a
+    graph can differ from it."""
+    shape = [1, 3, 8, 8]
+    inits, nodes = [], []
+    if one_node:
+        nodes.append(helper.make_node("Constant", [], ["one"], name="one",
+                                      value=numpy_helper.from_array(np.array([one], np.float32))))
+    else:
+        inits.append(numpy_helper.from_array(np.array([one], np.float32), "one"))
+    inputs = [vi("P_rgb", list(prior)), vi("gen", shape)]
+    if alpha_input:
+        inputs.append(vi("a", [1, 1, 8, 8]))
+    else:
+        inputs.append(vi("e", [1, 1, 8, 8]))
+        if alpha_op == "Clip":
+            inits += [numpy_helper.from_array(np.array(0.0, np.float32), "lo"),
+                      numpy_helper.from_array(np.array(1.0, np.float32), "hi")]
+            nodes.append(helper.make_node("Clip", ["e", "lo", "hi"], ["a"], name="alpha"))
+        else:
+            nodes.append(helper.make_node(alpha_op, ["e"], ["a"], name="alpha"))
+    inputs += [vi(n, [1, 1, 8, 8]) for n in extra_inputs]
+    nodes += [helper.make_node("Mul", ["gen", "a"], ["ga"], name="generated_a"),
+              helper.make_node("Sub", ["one", "a"], ["oma"], name="one_minus_a"),
+              helper.make_node("Mul", ["oma", "P_rgb"], ["bg"], name="background_a"),
+              helper.make_node("Add", ["ga", "bg"], ["t0"], name="compose")]
+    for i in range(passthroughs):
+        op = "Identity" if i % 2 == 0 else "Cast"
+        attrs = {"to": TensorProto.FLOAT} if op == "Cast" else {}
+        nodes.append(helper.make_node(op, [f"t{i}"], [f"t{i + 1}"], name=f"pass{i}", **attrs))
+    nodes.append(helper.make_node("Identity", [f"t{passthroughs}"], ["rgb"], name="out"))
+    outputs = [vi("rgb", shape)]
+    if alpha_leak:
+        nodes.append(helper.make_node("Neg", ["a"], ["alpha_seen"], name="leak"))
+        outputs.append(vi("alpha_seen", [1, 1, 8, 8]))
+    save(name, helper.make_graph(nodes, name, inputs, outputs, inits), [("", 17)])
+
+
+compose_graph("compose")
+compose_graph("compose_constant_one", one_node=True, passthroughs=3)
+compose_graph("compose_0999", one=0.999)
+compose_graph("compose_five_passthroughs", passthroughs=4)
+compose_graph("compose_sigmoid_alpha", alpha_op="Sigmoid")
+compose_graph("compose_alpha_input", alpha_input=True)
+compose_graph("compose_alpha_leak", alpha_leak=True)
+compose_graph("compose_has_lip_delivery", extra_inputs=("lip_delivery",))
+compose_graph("compose_symbolic_canvas", prior=(1, 3, "h", "w"))
