@@ -17,6 +17,8 @@ struct A2xFamily {};
 struct MotionFamily {};
 // The utterance-pipeline family (le_utt_*), read with le_utt_last_error().
 struct UttFamily {};
+// The face-coefficient animator family (le_fca_*), read with le_fca_last_error().
+struct FcaFamily {};
 
 // The calling thread's text of one family: created empty on the thread's first use, destroyed
 // when the thread ends.

@@ -26,7 +26,7 @@ class Members(unittest.TestCase):
         self.assertEqual(got, sorted(["M.f32", "P.f16", "a2x_dec.onnx", "a2x_enc_stream.onnx",
                                       "a2x_meta.json", "a2x_norm.f32", "a2x_pos.f32",
                                       "drive/si.i32", "drive/xd.f32",
-                                      "drive/xs.f32", "manifest.json", "mask_512.u8", "model_b1.onnx",
+                                      "drive/xs.f32", "fca_stream.onnx", "manifest.json", "mask_512.u8", "model_b1.onnx",
                                       "model_b24_fp32.onnx", "model_b4.onnx", "pooled64.f16", "target_frames.mp4",
                                       "tessera_bank.v1.json", "tessera_bank.v1.mp4", "tessera_head.v1.json",
                                       "tessera_head.v1.pt", "xs_target.bin"]))

@@ -1,6 +1,7 @@
 /* Every public header must compile as C99 on its own and together. */
 #include "le/le.h"
 #include "le/le_a2x.h"
+#include "le/le_fca.h"
 #include "le/le_motion.h"
 #include "le/le_tessera.h"
 #include "le/le_utt.h"

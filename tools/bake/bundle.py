@@ -11,6 +11,7 @@ import checks
 import director
 import drive
 import driver
+import fca
 import identity
 import imx
 import keypoints
@@ -87,6 +88,7 @@ def a2x_members(cfg, rng):
     out.append(("a2x_norm.f32", norm[:125] if cfg.has("a2x-norm125") else norm))
     out.append(("a2x_enc_stream.onnx", a2x.encoder(sizes, w, width).SerializeToString()))
     out.append(("a2x_dec.onnx", a2x.decoder(sizes, w).SerializeToString()))
+    out.append(("fca_stream.onnx", fca.animator().SerializeToString()))
     return out
 
 

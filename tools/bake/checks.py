@@ -50,6 +50,7 @@ def verify_a2x(root, cfg, path):
     onnxgraph.check(enc)
     _need(len(enc.graph.output) == (2 if cfg.has("a2x-wn") else 1), "a2x encoder output count")
     onnxgraph.check(onnx.load(path("a2x_dec.onnx")))
+    onnxgraph.check(onnx.load(path("fca_stream.onnx")))
 
 
 def verify(root, cfg, driver_frames):

@@ -25,7 +25,7 @@ const char* const kKnownMembers[] = {
     "manifest.json", "P.f16",        "P_hevc.mov",   "pooled64.f16",  "fs_red.f16",
     "M.f32",         "mask_512.u8",  "drive/xs.f32", "drive/xd.f32",  "drive/si.i32",
     "xs_target.bin", "lip_template.v1.json", "a2x_enc_stream.onnx", "a2x_dec.onnx",
-    "target_frames.mp4",
+    "fca_stream.onnx", "target_frames.mp4",
 };
 
 // Director models present under either naming scheme, by their welded name.
