@@ -19,6 +19,8 @@ struct MotionFamily {};
 struct UttFamily {};
 // The face-coefficient animator family (le_fca_*), read with le_fca_last_error().
 struct FcaFamily {};
+// The offline stream family (le_stream_*), read with le_stream_last_error().
+struct StreamFamily {};
 
 // The calling thread's text of one family: created empty on the thread's first use, destroyed
 // when the thread ends.

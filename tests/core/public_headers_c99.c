@@ -2,6 +2,7 @@
 #include "le/le.h"
 #include "le/le_a2x.h"
 #include "le/le_fca.h"
+#include "le/le_stream.h"
 #include "le/le_motion.h"
 #include "le/le_tessera.h"
 #include "le/le_utt.h"
