@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -258,6 +259,41 @@ TEST(LeRender, AFailedWriteRemovesTheUnfinishedFile) {
   EXPECT_EQ(full.status, 1);
   EXPECT_EQ(lastLine(readFile(dir / "err")), "le-render: mp4 header: No space left on device\n");
   EXPECT_TRUE(std::filesystem::is_character_file("/dev/full"));
+}
+
+// A recorded utterance through the offline stream renderer: one frame per 40 ms after the skip, the
+// audio muxed beside them, and the options that belong with --wav refused without it.
+TEST(LeRender, RendersARecordedUtteranceWithItsAudio) {
+  TempDir dir;
+  const std::string bundle = std::string(LE_TEST_FIXTURES) + "/test";
+  const std::string encoder = std::string(LE_TEST_FIXTURES) + "/speech/w2v_8s.onnx";
+  ASSERT_EQ(runCommand("espeak-ng -w " + (dir / "hello.wav") + " 'Hello there, how are you'").status, 0);
+  ToolRun r = runTool("le-render " + bundle + " --wav " + (dir / "hello.wav") + " --encoder " + encoder +
+                          " --skip 2 --gain 1.5 --out " + (dir / "talk.mp4"),
+                      dir / "err");
+  ASSERT_EQ(r.status, 0) << readFile(dir / "err");
+  const std::string frames = probe(dir / "talk.mp4", "nb_read_frames");
+  const ToolRun duration = runCommand("ffprobe -v error -show_entries format=duration -of csv=p=0 " + (dir / "hello.wav"));
+  const int expected = int(std::ceil(std::stod(duration.out) * 25.0 - 1e-6)) - 2;
+  EXPECT_NEAR(std::stoi(frames), expected, 1);
+  EXPECT_NE(r.out.find(" frames -> " + (dir / "talk.mp4") + " (160x120, 25 fps, libx264 + aac, "), std::string::npos)
+      << r.out;
+  EXPECT_EQ(runCommand("ffprobe -v error -select_streams a:0 -show_entries stream=codec_name,sample_rate -of csv=p=0 " +
+                       (dir / "talk.mp4"))
+                .out,
+            "aac,16000\n");
+
+  writeFile(dir / "noise.wav", "this is not audio at all");
+  ToolRun bad = runTool("le-render " + bundle + " --wav " + (dir / "noise.wav") + " --encoder " + encoder + " --out " +
+                            (dir / "bad.mp4"),
+                        dir / "err");
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_EQ(lastLine(readFile(dir / "err")),
+            "le-render: " + (dir / "noise.wav") + " is not an audio file (neither libsndfile nor FFmpeg can read it)\n");
+  EXPECT_FALSE(std::filesystem::exists(dir / "bad.mp4"));
+  EXPECT_EQ(runTool("le-render " + bundle + " --out x.mp4 --skip 2").status, 2);
+  EXPECT_EQ(runTool("le-render " + bundle + " --out x.mp4 --wav a.wav --frames 3").status, 2);
+  EXPECT_EQ(runTool("le-render " + bundle + " --out x.mp4 --wav a.wav --skip -1").status, 2);
 }
 
 }  // namespace le::test

@@ -1,13 +1,16 @@
-// le-render: renders a bundle's idle loop, or keypoints from a file, through the library's C
-// interface and encodes the finished frames to an H.264 MP4 at 25 fps.
+// le-render: renders a bundle's idle loop, keypoints from a file, or a recorded utterance through
+// the library's C interface and encodes the finished frames to an H.264 MP4 at 25 fps.
 //
 //   le-render BUNDLE --out video.mp4 [--loop | --kp FILE] [--frames N] [--model KEY] [--threads N]
+//   le-render BUNDLE --wav FILE --out talk.mp4 [--encoder FILE] [--skip N] [--gain G] [--threads N]
 //   le-render --help | --version
 //
 // --loop (the default) plays the bundle's baked idle loop; --kp FILE reads 126 little-endian
 // floats per frame (63 source keypoints, then 63 driving keypoints) and renders frame k from source
 // and driver frame k modulo the bundle's frame count. --frames N renders N frames, wrapping around
-// the loop or the file (default: one pass). The video is BT.709 limited-range 4:2:0, tagged so.
+// the loop or the file (default: one pass). --wav FILE renders the utterance through the offline
+// stream renderer, with its audio (AAC) muxed in step. The video is BT.709 limited-range 4:2:0,
+// tagged so.
 // Any failure ends the run with exit status 1 and removes the unfinished file.
 #include <chrono>
 #include <cstdio>
@@ -22,6 +25,7 @@
 #include "common/progress_bar.h"
 #include "common/tool_cli.h"
 #include "le/le.h"
+#include "talk.h"
 
 namespace {
 
@@ -31,6 +35,7 @@ constexpr int kKpFloats = LE_HOST_KP_FLOATS;
 struct Options {
   std::string bundle, out, kpFile, model = "b1";
   int frames = 0, threads = 0;
+  le_render::TalkOptions talk;  // used when talk.wav is set
 };
 
 const char kUsage[] =
@@ -40,7 +45,11 @@ const char kUsage[] =
     "  --kp FILE    render frame k from 126 little-endian floats per frame (63 source, 63 driving keypoints)\n"
     "  --frames N   render N frames, wrapping around the loop or the file (default: one pass)\n"
     "  --model KEY  director model member model_KEY.onnx (default b1)\n"
-    "  --threads N  the session's thread budget (default: the library's)\n";
+    "  --threads N  the session's thread budget (default: the library's)\n"
+    "  --wav FILE   render a recorded utterance (any audio libsndfile or FFmpeg reads), audio muxed in\n"
+    "  --encoder F  with --wav: the 8 s speech encoder (default $W2V_ONNX, else BUNDLE/speech/w2v_8s.onnx)\n"
+    "  --skip N     with --wav: leading animation frames computed but not rendered (default 0)\n"
+    "  --gain G     with --wav: factor on the animator's keypoint deltas (default 1)\n";
 
 // A usage error: the reason and the usage on standard error, exit 2.
 [[noreturn]] void usage(const char* why) {
@@ -66,6 +75,31 @@ int toInt(const std::string& text, const char* flag) {
   usage((std::string(flag) + " needs an integer, not '" + text + "'").c_str());
 }
 
+float toFloat(const std::string& text, const char* flag) {
+  try {
+    size_t used = 0;
+    const float v = std::stof(text, &used);
+    if (used == text.size()) return v;
+  } catch (const std::exception&) {
+  }
+  usage((std::string(flag) + " needs a number, not '" + text + "'").c_str());
+}
+
+// The utterance options belong with --wav only, and --wav renders no loop or keypoint file.
+void checkTalk(Options& o, bool framesChosen) {
+  const le_render::TalkOptions defaults;
+  if (o.talk.wav.empty()) {
+    if (!o.talk.encoder.empty() || o.talk.skip != defaults.skip || o.talk.gain != defaults.gain)
+      usage("--encoder, --skip and --gain go with --wav");
+    return;
+  }
+  if (framesChosen) usage("--wav renders the utterance: --loop, --kp, --frames and --model do not apply");
+  if (o.talk.skip < 0) usage("--skip must not be negative");
+  o.talk.bundle = o.bundle;
+  o.talk.out = o.out;
+  o.talk.threads = o.threads;
+}
+
 Options parse(int argc, char** argv) {
   Options o;
   bool loop = false;
@@ -81,6 +115,10 @@ Options parse(int argc, char** argv) {
     else if (a == "--frames") o.frames = toInt(value(), "--frames");
     else if (a == "--model") o.model = value();
     else if (a == "--threads") o.threads = toInt(value(), "--threads");
+    else if (a == "--wav") o.talk.wav = value();
+    else if (a == "--encoder") o.talk.encoder = value();
+    else if (a == "--skip") o.talk.skip = toInt(value(), "--skip");
+    else if (a == "--gain") o.talk.gain = toFloat(value(), "--gain");
     else if (a == "-h" || a == "--help") answer(false);
     else if (a == "--version") answer(true);
     else if (!a.empty() && a[0] == '-') usage(("unknown option " + a).c_str());
@@ -90,6 +128,7 @@ Options parse(int argc, char** argv) {
   if (o.bundle.empty() || o.out.empty()) usage("BUNDLE and --out are required");
   if (loop && !o.kpFile.empty()) usage("--loop and --kp exclude each other");
   if (o.frames < 0) usage("--frames must not be negative");
+  checkTalk(o, loop || !o.kpFile.empty() || o.frames != 0 || o.model != "b1");
   return o;
 }
 
@@ -201,6 +240,10 @@ int run(const Options& o) {
 int main(int argc, char** argv) {
   const Options options = parse(argc, argv);
   try {
+    if (!options.talk.wav.empty()) {
+      le_render::renderTalk(options.talk);
+      return 0;
+    }
     return run(options);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "%s\n", e.what());

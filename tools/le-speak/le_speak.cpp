@@ -19,19 +19,22 @@
 #include <stdexcept>
 #include <thread>
 
-#include "audio_file.h"
+#include "common/audio_file.h"
 #include "common/mp4_writer.h"
 #include "common/progress_bar.h"
 #include "host_loop.h"
 #include "le/le.h"
 #include "le/le_utt.h"
 #include "options.h"
-#include "resampler.h"
+#include "common/resampler.h"
 #include "speech_synth.h"
 #include "summary.h"
 #include "utterance_audio.h"
 
 namespace le_speak {
+
+using le::tool::kPipelineRate;
+
 namespace {
 
 constexpr int kFps = 25;
@@ -50,7 +53,7 @@ void forwardLibraryLog(const char* line, void* verbose) {
 }
 
 std::vector<int16_t> speechOf(const Options& o) {
-  return o.wav.empty() ? synthesiseSpeech(o.text) : readAudioFile(o.wav);
+  return o.wav.empty() ? synthesiseSpeech(o.text) : le::tool::readAudioFile(o.wav, "le-speak");
 }
 
 int writePcm(const std::vector<int16_t>& audio, const std::string& path) {

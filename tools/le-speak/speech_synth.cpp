@@ -4,7 +4,7 @@
 
 #include <stdexcept>
 
-#include "resampler.h"
+#include "common/resampler.h"
 
 namespace le_speak {
 namespace {
@@ -51,7 +51,7 @@ std::vector<int16_t> synthesiseSpeech(const std::string& text) {
     throw std::runtime_error("le-speak: espeak-ng failed to speak the text");
   if (speech.empty()) throw std::runtime_error("le-speak: espeak-ng said nothing for the text");
   AVChannelLayout mono = AV_CHANNEL_LAYOUT_MONO;
-  Resampler resampler(engine.rate(), mono, AV_SAMPLE_FMT_S16);
+  le::tool::Resampler resampler("le-speak", engine.rate(), mono, AV_SAMPLE_FMT_S16);
   const uint8_t* planes[] = {reinterpret_cast<const uint8_t*>(speech.data())};
   resampler.convert(planes, int(speech.size()));
   return resampler.finish();

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 extern "C" {
@@ -11,7 +12,7 @@ extern "C" {
 #include <libavutil/samplefmt.h>
 }
 
-namespace le_speak {
+namespace le::tool {
 
 // The rate every pushed sample is at.
 constexpr int kPipelineRate = 16000;
@@ -19,8 +20,8 @@ constexpr int kPipelineRate = 16000;
 class Resampler {
  public:
   // Input of inRate Hz in inLayout's channels, samples in inFormat (packed or planar).
-  // Throws std::runtime_error when swresample refuses the conversion.
-  Resampler(int inRate, const AVChannelLayout& inLayout, AVSampleFormat inFormat);
+  // Throws std::runtime_error (tool + ": ...") when swresample refuses the conversion.
+  Resampler(std::string tool, int inRate, const AVChannelLayout& inLayout, AVSampleFormat inFormat);
   ~Resampler();
   Resampler(const Resampler&) = delete;
   Resampler& operator=(const Resampler&) = delete;
@@ -35,4 +36,4 @@ class Resampler {
   std::unique_ptr<Impl> impl_;
 };
 
-}  // namespace le_speak
+}  // namespace le::tool

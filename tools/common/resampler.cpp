@@ -1,14 +1,15 @@
-#include "resampler.h"
+#include "common/resampler.h"
 
 #include <stdexcept>
 #include <string>
 
 #include "common/ff_handles.h"
 
-namespace le_speak {
+namespace le::tool {
 
 struct Resampler::Impl {
-  le::tool::SwrPtr swr;
+  std::string tool;
+  SwrPtr swr;
   std::vector<int16_t> out;
 
   // Runs one swr_convert call (null planes: drain) and appends what comes out; returns its count.
@@ -18,21 +19,22 @@ struct Resampler::Impl {
     out.resize(used + size_t(room));
     uint8_t* dst = reinterpret_cast<uint8_t*>(out.data() + used);
     const int got = swr_convert(swr.get(), &dst, room, const_cast<const uint8_t**>(planes), samples);
-    if (got < 0) throw std::runtime_error("le-speak: audio conversion to 16 kHz mono failed");
+    if (got < 0) throw std::runtime_error(tool + ": audio conversion to 16 kHz mono failed");
     out.resize(used + size_t(got));
     return got;
   }
 };
 
-Resampler::Resampler(int inRate, const AVChannelLayout& inLayout, AVSampleFormat inFormat)
+Resampler::Resampler(std::string tool, int inRate, const AVChannelLayout& inLayout, AVSampleFormat inFormat)
     : impl_(std::make_unique<Impl>()) {
+  impl_->tool = std::move(tool);
   AVChannelLayout mono = AV_CHANNEL_LAYOUT_MONO;
   AVChannelLayout in = inLayout;  // this swresample takes the layouts by non-const pointer
   SwrContext* swr = nullptr;
   if (swr_alloc_set_opts2(&swr, &mono, AV_SAMPLE_FMT_S16, kPipelineRate, &in, inFormat, inRate, 0, nullptr) < 0 ||
       !swr || swr_init(swr) < 0) {
     swr_free(&swr);
-    throw std::runtime_error("le-speak: cannot convert " + std::to_string(inLayout.nb_channels) + "-channel audio at " +
+    throw std::runtime_error(impl_->tool + ": cannot convert " + std::to_string(inLayout.nb_channels) + "-channel audio at " +
                              std::to_string(inRate) + " Hz to 16 kHz mono");
   }
   impl_->swr.reset(swr);
@@ -50,4 +52,4 @@ std::vector<int16_t> Resampler::finish() {
   return std::move(impl_->out);
 }
 
-}  // namespace le_speak
+}  // namespace le::tool
