@@ -14,6 +14,7 @@ import driver
 import identity
 import imx
 import keypoints
+import lip_template
 import manifest
 import names
 import person
@@ -141,6 +142,9 @@ def bake(cfg, out, imx_tool=None):
         _save(out, cfg, name, model.SerializeToString())
 
     _save_motion(out, cfg, who)
+    if cfg.lip_template:
+        _save(out, cfg, lip_template.FILE,
+              lip_template.dumps(lip_template.template(cfg.crop, cfg.lip_template == "map")))
     _save_teeth_and_manifest(out, cfg, who, msrc)
     checks.verify(out, cfg, count)
     return imx.pack(out, imx_tool) if imx_tool else None
