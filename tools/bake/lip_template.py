@@ -103,15 +103,15 @@ def _offsets(kp, crop, rows):
 
 def fit_map(crop, rows=ANCHORS):
     """(W, b): least squares of the outline's offsets from the anchors' mean on their offsets."""
-    design, target = [], []
+    system, target = [], []
     for kp in training_poses():
         d, mean = _offsets(kp, crop, rows)
-        design.append(np.concatenate([d, [1.0]]))
+        system.append(np.concatenate([d, [1.0]]))
         target.append((inner_outline(kp, crop) - mean).reshape(-1))
-    design, target = np.array(design), np.array(target)
-    coef = np.linalg.lstsq(design, target, rcond=None)[0]
+    system, target = np.array(system), np.array(target)
+    coef = np.linalg.lstsq(system, target, rcond=None)[0]
     W, b = np.round(coef[:-1].T, DECIMALS) + 0.0, np.round(coef[-1], DECIMALS) + 0.0
-    worst = np.max(np.abs(design @ np.vstack([W.T, b]) - target))
+    worst = np.max(np.abs(system @ np.vstack([W.T, b]) - target))
     if worst > FIT_TOLERANCE_PX:
         raise LipBakeError("lip map misses the drawn outline by %.3f px" % worst)
     return W, b
