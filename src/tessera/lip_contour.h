@@ -51,6 +51,9 @@ class LipContour {
   bool hasMap() const { return !mapW_.empty(); }
 
  private:
+  // The feathered alpha of the box written row by row `stride` floats apart.
+  void alphaInto(const std::vector<double>& verts, const Box& box, float* out, size_t stride);
+
   int32_t canvas_ = 0;
   float featherPx_ = 0.f;
   int32_t nv_ = 0;

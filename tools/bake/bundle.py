@@ -15,6 +15,7 @@ import fca
 import identity
 import imx
 import keypoints
+import lip_template
 import manifest
 import names
 import person
@@ -143,6 +144,9 @@ def bake(cfg, out, imx_tool=None):
         _save(out, cfg, name, model.SerializeToString())
 
     _save_motion(out, cfg, who)
+    if cfg.lip_template:
+        _save(out, cfg, lip_template.FILE,
+              lip_template.dumps(lip_template.template(cfg.crop, cfg.lip_template == "map")))
     _save_teeth_and_manifest(out, cfg, who, msrc)
     checks.verify(out, cfg, count)
     return imx.pack(out, imx_tool) if imx_tool else None

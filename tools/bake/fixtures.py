@@ -7,7 +7,9 @@ DIR/<name> for every entry of FIXTURES, DIR/test-imx.imx when le-imx is given, D
 director graphs alone, for benchmarks), DIR/warp-block/warp_block_<crop>.onnx (the director's warp
 block alone at crops 256 and 512, for benchmarks), DIR/a2x-demo (the demo preset's audio-to-expression
 members and target keypoints alone), DIR/teeth-demo (the demo preset's bank track and sidecar
-alone), the speech encoder folders DIR/speech and DIR/speech-<variant>,
+alone), the lip templates of the reader's tests in DIR/lip-templates (lip_template.py) and the
+lip contour's reference cases in DIR/lip-ref (lip_ref.py), the speech encoder folders DIR/speech and
+DIR/speech-<variant>,
 the espeak-ng sentences in DIR/utterances, DIR/a2x-ref (reference cases of the speech encoder and
 the a2x networks, a2x_cases.py), the motion directories and speech of motion_fixtures.py, and
 DIR/.baked last, naming what was baked."""
@@ -25,6 +27,8 @@ sys.path.insert(0, os.path.dirname(os.path.realpath(__file__)))
 import a2x_cases   # noqa: E402
 import bundle      # noqa: E402
 import director    # noqa: E402
+import lip_ref     # noqa: E402
+import lip_template  # noqa: E402
 import motion_fixtures  # noqa: E402
 import presets     # noqa: E402
 import reference   # noqa: E402
@@ -70,6 +74,9 @@ def main(argv):
                             os.path.join(args.out, "test"), os.path.join(args.out, name))
         baked.append(name)
     teeth_bank.write_demo_bank(os.path.join(args.out, "teeth-demo"))
+    test = presets.make_config("test", 1)
+    lip_template.write(os.path.join(args.out, "lip-templates"), test.crop)
+    lip_ref.write(os.path.join(args.out, "lip-ref"), bundle.Person(test).kps)
     demo = os.path.join(args.out, "director-512")
     os.makedirs(demo, exist_ok=True)
     for name, model in bundle.directors(presets.make_config("demo"), director.director_weights(

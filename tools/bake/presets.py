@@ -66,6 +66,12 @@ TEETH_VARIANTS = {
     "teeth-ambiguous": "bank cut against corpus geometry v2, which v3 makes ambiguous",
 }
 VARIANTS.update(TEETH_VARIANTS)
+# The lip template ("lip_template.v1.json") is opt-in: only these variants carry it.
+LIP_VARIANTS = {
+    "lip-template": "lip_template.v1.json without a map: the unit polygon scaled by the anchors' spread",
+    "lip-template-map": "lip_template.v1.json with its anchor-linear map",
+}
+VARIANTS.update(LIP_VARIANTS)
 
 
 @dataclass(frozen=True)
@@ -110,6 +116,13 @@ class BakeConfig:
         return "/s2/blend/MatMul" if self.has("student-blend-long") else None
 
     @property
+    def lip_template(self):
+        """None, "unit" (no map) or "map": the lip template the bundle carries."""
+        if self.has("lip-template-map"):
+            return "map"
+        return "unit" if self.has("lip-template") else None
+
+    @property
     def kp_rows(self):
         if self.has("kp22"):
             return 22
@@ -128,6 +141,8 @@ def make_config(preset, seed=1, names="welded", variants=()):
         raise ValueError("unknown variant(s) %s (known: %s)" % (", ".join(unknown), ", ".join(VARIANTS)))
     if "kp22" in variants and "kp20" in variants:
         raise ValueError("variants kp22 and kp20 exclude each other")
+    if "lip-template" in variants and "lip-template-map" in variants:
+        raise ValueError("variants lip-template and lip-template-map exclude each other")
     cfg = BakeConfig(preset=preset, seed=seed, names=names, variants=frozenset(variants),
                      **PRESETS[preset])
     if cfg.has("crop128"):
