@@ -1,0 +1,150 @@
+#include "tessera/teeth_head.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+
+#include "pool/pool.h"
+#include "simd/simd.h"
+#include "tessera/teeth_pooling.h"
+
+namespace le::tessera {
+
+namespace {
+
+constexpr int kHidden = 16;        // channels of the candidate network's hidden layers
+constexpr int kInputPlanes = 7;    // candidate RGB, live RGB, mean |candidate - live|
+constexpr size_t kPixelGrain = 256;
+
+// One output index of the 2x bilinear upsampling: the two source indices and the second's weight.
+struct Tap {
+  int i0 = 0;
+  int i1 = 0;
+  float weight = 0.f;
+};
+
+// Half-pixel centres: s = max((o + 0.5) / 2 - 0.5, 0), i0 = floor(s), i1 = min(i0 + 1, size - 1).
+std::vector<Tap> upsampleTaps(int outSize, int inSize) {
+  std::vector<Tap> taps(size_t(std::max(outSize, 0)));
+  for (int o = 0; o < outSize; ++o) {
+    const float s = std::max((float(o) + 0.5f) * 0.5f - 0.5f, 0.f);
+    const int i0 = std::min(int(std::floor(s)), inSize - 1);
+    taps[size_t(o)] = {i0, std::min(i0 + 1, inSize - 1), s - float(i0)};
+  }
+  return taps;
+}
+
+// The network input of every candidate: its pooled planes, the pooled live planes and their mean
+// absolute difference over channels.
+void buildCandidatePlanes(const HeadFrame& frame, int h2, int w2, HeadOutput& out) {
+  const size_t half = size_t(h2) * w2, full = size_t(frame.height) * frame.width;
+  std::vector<float> live(3 * half);
+  averagePool(frame.live, 3, frame.height, frame.width, 2, live.data());
+  out.planes.resize(size_t(frame.count) * kInputPlanes * half);
+  pool::parallelRange(size_t(frame.count), 1, [&](size_t begin, size_t end) {
+    for (size_t k = begin; k < end; ++k) {
+      float* planes = out.planes.data() + k * kInputPlanes * half;
+      averagePool(frame.candidates + k * 3 * full, 3, frame.height, frame.width, 2, planes);
+      std::copy(live.begin(), live.end(), planes + 3 * half);
+      for (size_t p = 0; p < half; ++p) {
+        const float d = std::fabs(planes[p] - live[p]) + std::fabs(planes[half + p] - live[half + p]) +
+                        std::fabs(planes[2 * half + p] - live[2 * half + p]);
+        planes[6 * half + p] = d / 3.f;
+      }
+    }
+  });
+}
+
+// One 3x3 convolution of the candidate network over every candidate, optionally followed by ReLU.
+void convLayer(const std::vector<float>& in, int count, int cin, int h2, int w2, const std::vector<float>& weights,
+               const std::vector<float>& bias, int cout, bool relu, std::vector<float>& out) {
+  const size_t plane = size_t(h2) * w2;
+  out.resize(size_t(count) * cout * plane);
+  pool::parallelRange(size_t(count) * cout, 1, [&](size_t begin, size_t end) {
+    simd::conv3x3Range(in.data(), count, cin, h2, w2, weights.data(), bias.data(), cout, out.data(), int(begin),
+                       int(end));
+    if (relu)
+      for (float* v = out.data() + begin * plane; v != out.data() + end * plane; ++v) *v = std::max(*v, 0.f);
+  });
+}
+
+void candidateNetwork(const HeadWeights& head, int count, int h2, int w2, HeadOutput& out) {
+  convLayer(out.planes, count, kInputPlanes, h2, w2, head.cand0Weight, head.cand0Bias, kHidden, true, out.hidden);
+  convLayer(out.hidden, count, kHidden, h2, w2, head.cand2Weight, head.cand2Bias, kHidden, true, out.hidden2);
+  convLayer(out.hidden2, count, kHidden, h2, w2, head.cand4Weight, head.cand4Bias, 1, false, out.logits);
+}
+
+float bilinear(const float* map, int w2, const Tap& row, const Tap& col) {
+  const float* top = map + size_t(row.i0) * w2;
+  const float* bottom = map + size_t(row.i1) * w2;
+  const float upper = (1.f - col.weight) * top[col.i0] + col.weight * top[col.i1];
+  const float lower = (1.f - col.weight) * bottom[col.i0] + col.weight * bottom[col.i1];
+  return (1.f - row.weight) * upper + row.weight * lower;
+}
+
+// Softmax weights of pixels [begin, end) from the upsampled logits (all 0 when the pooled window
+// is empty), and the blend there.
+void softmaxBlend(const HeadFrame& frame, const std::vector<Tap>& rows, const std::vector<Tap>& cols, int h2, int w2,
+                  size_t begin, size_t end, HeadOutput& out) {
+  const size_t full = size_t(frame.height) * frame.width, half = size_t(h2) * w2;
+  std::vector<float> logit(size_t(frame.count));
+  for (size_t p = begin; p < end; ++p) {
+    const int y = int(p / size_t(frame.width)), x = int(p % size_t(frame.width));
+    float largest = -INFINITY;
+    for (int k = 0; k < frame.count; ++k) {
+      const float v = half ? bilinear(out.logits.data() + size_t(k) * half, w2, rows[size_t(y)], cols[size_t(x)]) : 0.f;
+      logit[size_t(k)] = v;
+      largest = std::max(largest, v);
+    }
+    float sum = 0.f;
+    for (float& v : logit) sum += (v = std::exp(v - largest));
+    for (int k = 0; k < frame.count; ++k) out.weights[size_t(k) * full + p] = logit[size_t(k)] / sum;
+    for (int c = 0; c < 3; ++c) {
+      float v = frame.live[size_t(c) * full + p];
+      if (frame.mask[p]) {
+        v = 0.f;
+        for (int k = 0; k < frame.count; ++k)
+          v += out.weights[size_t(k) * full + p] * frame.candidates[(size_t(k) * 3 + c) * full + p];
+      }
+      out.blended[size_t(c) * full + p] = v;
+    }
+  }
+}
+
+// Each candidate's weight summed over the window in pixel order, so that the totals do not depend
+// on how the softmax was split over threads.
+void weightTotals(const HeadFrame& frame, HeadOutput& out) {
+  const size_t full = size_t(frame.height) * frame.width;
+  out.totals.assign(size_t(frame.count), 0.0);
+  pool::parallelRange(size_t(frame.count), 1, [&](size_t begin, size_t end) {
+    for (size_t k = begin; k < end; ++k) {
+      double total = 0.0;
+      for (size_t p = 0; p < full; ++p) total += out.weights[k * full + p];
+      out.totals[k] = total;
+    }
+  });
+}
+
+}  // namespace
+
+void headForward(const HeadWeights& head, const HeadFrame& frame, HeadOutput& out) {
+  const size_t full = size_t(frame.height) * frame.width;
+  const int h2 = frame.height / 2, w2 = frame.width / 2;
+  out.blended.resize(3 * full);
+  out.weights.resize(size_t(frame.count) * full);
+  out.synth.assign(full, 0.f);
+  std::vector<Tap> rows, cols;
+  if (h2 > 0 && w2 > 0) {
+    buildCandidatePlanes(frame, h2, w2, out);
+    candidateNetwork(head, frame.count, h2, w2, out);
+    rows = upsampleTaps(frame.height, h2);
+    cols = upsampleTaps(frame.width, w2);
+  }
+  const int pooledH = cols.empty() ? 0 : h2;
+  pool::parallelRange(full, kPixelGrain, [&](size_t begin, size_t end) {
+    softmaxBlend(frame, rows, cols, pooledH, w2, begin, end, out);
+  });
+  weightTotals(frame, out);
+}
+
+}  // namespace le::tessera
