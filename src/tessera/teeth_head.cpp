@@ -82,32 +82,45 @@ float bilinear(const float* map, int w2, const Tap& row, const Tap& col) {
   return (1.f - row.weight) * upper + row.weight * lower;
 }
 
-// Softmax weights of pixels [begin, end) from the upsampled logits (all 0 when the pooled window
-// is empty), and the blend there.
-void softmaxBlend(const HeadFrame& frame, const std::vector<Tap>& rows, const std::vector<Tap>& cols, int h2, int w2,
+// Softmax and blend of pixels [begin, end) in blocks: the upsampled logits of every candidate (all
+// 0 when the pooled window is empty), their maximum and the sum of the exponentials per pixel,
+// then the weights and the blend candidate by candidate, so that the inner loops run over
+// contiguous pixels.
+void softmaxBlend(const HeadFrame& frame, const std::vector<Tap>& rows, const std::vector<Tap>& cols, int w2,
                   size_t begin, size_t end, HeadOutput& out) {
-  const size_t full = size_t(frame.height) * frame.width, half = size_t(h2) * w2;
-  std::vector<float> logit(size_t(frame.count));
-  for (size_t p = begin; p < end; ++p) {
-    const int y = int(p / size_t(frame.width)), x = int(p % size_t(frame.width));
-    float largest = -INFINITY;
-    for (int k = 0; k < frame.count; ++k) {
-      const float v = half ? bilinear(out.logits.data() + size_t(k) * half, w2, rows[size_t(y)], cols[size_t(x)]) : 0.f;
-      logit[size_t(k)] = v;
-      largest = std::max(largest, v);
-    }
-    float sum = 0.f;
-    for (float& v : logit) sum += (v = std::exp(v - largest));
-    for (int k = 0; k < frame.count; ++k) out.weights[size_t(k) * full + p] = logit[size_t(k)] / sum;
-    for (int c = 0; c < 3; ++c) {
-      float v = frame.live[size_t(c) * full + p];
-      if (frame.mask[p]) {
-        v = 0.f;
-        for (int k = 0; k < frame.count; ++k)
-          v += out.weights[size_t(k) * full + p] * frame.candidates[(size_t(k) * 3 + c) * full + p];
+  const size_t full = size_t(frame.height) * frame.width, count = size_t(frame.count);
+  const size_t half = rows.empty() ? 0 : size_t(frame.height / 2) * w2;
+  std::vector<float> logit(count * kPixelGrain), largest(kPixelGrain), sum(kPixelGrain), blend(3 * kPixelGrain);
+  for (size_t first = begin; first < end; first += kPixelGrain) {
+    const size_t n = std::min(kPixelGrain, end - first);
+    for (size_t k = 0; k < count; ++k)
+      for (size_t j = 0; j < n; ++j) {
+        const size_t y = (first + j) / size_t(frame.width), x = (first + j) % size_t(frame.width);
+        logit[k * kPixelGrain + j] = half ? bilinear(out.logits.data() + k * half, w2, rows[y], cols[x]) : 0.f;
       }
-      out.blended[size_t(c) * full + p] = v;
+    std::fill(largest.begin(), largest.end(), -INFINITY);
+    for (size_t k = 0; k < count; ++k)
+      for (size_t j = 0; j < n; ++j) largest[j] = std::max(largest[j], logit[k * kPixelGrain + j]);
+    std::fill(sum.begin(), sum.end(), 0.f);
+    for (size_t k = 0; k < count; ++k)
+      for (size_t j = 0; j < n; ++j) {
+        float& v = logit[k * kPixelGrain + j];
+        sum[j] += (v = std::exp(v - largest[j]));
+      }
+    std::fill(blend.begin(), blend.end(), 0.f);
+    for (size_t k = 0; k < count; ++k) {
+      float* weight = out.weights.data() + k * full + first;
+      for (size_t j = 0; j < n; ++j) weight[j] = logit[k * kPixelGrain + j] / sum[j];
+      for (size_t c = 0; c < 3; ++c) {
+        const float* candidate = frame.candidates + (k * 3 + c) * full + first;
+        for (size_t j = 0; j < n; ++j) blend[c * kPixelGrain + j] += weight[j] * candidate[j];
+      }
     }
+    for (size_t c = 0; c < 3; ++c)
+      for (size_t j = 0; j < n; ++j) {
+        const size_t p = first + j;
+        out.blended[c * full + p] = frame.mask[p] ? blend[c * kPixelGrain + j] : frame.live[c * full + p];
+      }
   }
 }
 
@@ -140,9 +153,8 @@ void headForward(const HeadWeights& head, const HeadFrame& frame, HeadOutput& ou
     rows = upsampleTaps(frame.height, h2);
     cols = upsampleTaps(frame.width, w2);
   }
-  const int pooledH = cols.empty() ? 0 : h2;
   pool::parallelRange(full, kPixelGrain, [&](size_t begin, size_t end) {
-    softmaxBlend(frame, rows, cols, pooledH, w2, begin, end, out);
+    softmaxBlend(frame, rows, cols, w2, begin, end, out);
   });
   weightTotals(frame, out);
 }

@@ -32,6 +32,8 @@ struct LiveSide {
   float exactNorm = 1.f;
   int32_t rowBegin = 0;               // rows of the mask that hold a non-zero value
   int32_t rowEnd = 0;
+  std::vector<int32_t> colBegin;      // per row, the columns that do (empty when none)
+  std::vector<int32_t> colEnd;
   std::vector<uint16_t> pooledLive;   // three planes pooled by 4, binary16
   std::vector<uint16_t> pooledMask;
   float coarseNorm = 1e-4f;

@@ -73,11 +73,16 @@ void TeethPass::Impl::carryAndMeasureMask() {
   double sum = 0.0;
   live.rowBegin = windowH;
   live.rowEnd = 0;
+  live.colBegin.assign(size_t(windowH), windowW);
+  live.colEnd.assign(size_t(windowH), 0);
   for (size_t p = 0; p < pixels; ++p) {
     sum += live.mask[p];
     if (live.mask[p] != 0.f) {
-      live.rowBegin = std::min(live.rowBegin, int32_t(p / w));
-      live.rowEnd = int32_t(p / w) + 1;
+      const int32_t row = int32_t(p / w), col = int32_t(p % w);
+      live.rowBegin = std::min(live.rowBegin, row);
+      live.rowEnd = row + 1;
+      live.colBegin[size_t(row)] = std::min(live.colBegin[size_t(row)], col);
+      live.colEnd[size_t(row)] = col + 1;
     }
   }
   if (live.rowEnd == 0) live.rowBegin = 0, live.rowEnd = windowH;
@@ -118,10 +123,15 @@ float TeethPass::Impl::exactTerm(int32_t donor, ExactScratch& scratch) const {
   scratch.product.resize(w);
   const Placement canonical = placement(donor, 0, 0);
   float sum = 0.f;
+  // Only pixels of non-zero mask add to the sum: each row is taken from its first such column to
+  // its last.
   for (int32_t i = live.rowBegin; i < live.rowEnd; ++i) {
+    const size_t first = size_t(live.colBegin[size_t(i)]), last = size_t(live.colEnd[size_t(i)]);
+    if (first >= last) continue;
     placedRowRgb8(donor, canonical, i, scratch.donorRow.data());
-    sum = addExactRow(sum, live.rgb.data() + size_t(i) * w * 3, scratch.donorRow.data(),
-                      live.mask.data() + size_t(i) * w, w, scratch.distance.data(), scratch.product.data());
+    const size_t at = size_t(i) * w + first;
+    sum = addExactRow(sum, live.rgb.data() + at * 3, scratch.donorRow.data() + first * 3, live.mask.data() + at,
+                      last - first, scratch.distance.data(), scratch.product.data());
   }
   return sum / live.exactNorm;
 }
