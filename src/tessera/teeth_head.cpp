@@ -1,6 +1,7 @@
 #include "tessera/teeth_head.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstddef>
 
@@ -14,6 +15,10 @@ namespace {
 
 constexpr int kHidden = 16;        // channels of the candidate network's hidden layers
 constexpr int kInputPlanes = 7;    // candidate RGB, live RGB, mean |candidate - live|
+// The first layer's input planes that differ between candidates (candidate RGB and the difference)
+// and those every candidate shares (live RGB).
+constexpr std::array<int, 4> kOwnPlanes = {0, 1, 2, 6};
+constexpr std::array<int, 3> kLivePlanes = {3, 4, 5};
 constexpr size_t kPixelGrain = 256;
 
 // One output index of the 2x bilinear upsampling: the two source indices and the second's weight.
@@ -34,44 +39,71 @@ std::vector<Tap> upsampleTaps(int outSize, int inSize) {
   return taps;
 }
 
-// The network input of every candidate: its pooled planes, the pooled live planes and their mean
-// absolute difference over channels.
+// The first layer's weights restricted to some of its input planes: [16][planes][3][3].
+template <size_t kPlanes>
+std::vector<float> firstLayerWeights(const std::vector<float>& weights, const std::array<int, kPlanes>& planes) {
+  std::vector<float> out;
+  for (int o = 0; o < kHidden; ++o)
+    for (int c : planes) {
+      const auto kernel = weights.begin() + (o * kInputPlanes + c) * 9;
+      out.insert(out.end(), kernel, kernel + 9);
+    }
+  return out;
+}
+
+// Every candidate's own input planes (its pooled planes and their mean absolute difference over
+// channels from the pooled live planes), and the pooled live planes once.
 void buildCandidatePlanes(const HeadFrame& frame, int h2, int w2, HeadOutput& out) {
   const size_t half = size_t(h2) * w2, full = size_t(frame.height) * frame.width;
-  std::vector<float> live(3 * half);
-  averagePool(frame.live, 3, frame.height, frame.width, 2, live.data());
-  out.planes.resize(size_t(frame.count) * kInputPlanes * half);
+  out.livePooled.resize(3 * half);
+  averagePool(frame.live, 3, frame.height, frame.width, 2, out.livePooled.data());
+  const float* live = out.livePooled.data();
+  out.planes.resize(size_t(frame.count) * kOwnPlanes.size() * half);
   pool::parallelRange(size_t(frame.count), 1, [&](size_t begin, size_t end) {
     for (size_t k = begin; k < end; ++k) {
-      float* planes = out.planes.data() + k * kInputPlanes * half;
+      float* planes = out.planes.data() + k * kOwnPlanes.size() * half;
       averagePool(frame.candidates + k * 3 * full, 3, frame.height, frame.width, 2, planes);
-      std::copy(live.begin(), live.end(), planes + 3 * half);
       for (size_t p = 0; p < half; ++p) {
         const float d = std::fabs(planes[p] - live[p]) + std::fabs(planes[half + p] - live[half + p]) +
                         std::fabs(planes[2 * half + p] - live[2 * half + p]);
-        planes[6 * half + p] = d / 3.f;
+        planes[3 * half + p] = d / 3.f;
       }
     }
   });
 }
 
-// One 3x3 convolution of the candidate network over every candidate, optionally followed by ReLU.
+// One 3x3 convolution over every image of `in`, plus `shared` (one plane per output channel, the
+// same for every image) when given, optionally followed by ReLU.
 void convLayer(const std::vector<float>& in, int count, int cin, int h2, int w2, const std::vector<float>& weights,
-               const std::vector<float>& bias, int cout, bool relu, std::vector<float>& out) {
+               const std::vector<float>& bias, int cout, const float* shared, bool relu, std::vector<float>& out) {
   const size_t plane = size_t(h2) * w2;
   out.resize(size_t(count) * cout * plane);
   pool::parallelRange(size_t(count) * cout, 1, [&](size_t begin, size_t end) {
     simd::conv3x3Range(in.data(), count, cin, h2, w2, weights.data(), bias.data(), cout, out.data(), int(begin),
                        int(end));
-    if (relu)
-      for (float* v = out.data() + begin * plane; v != out.data() + end * plane; ++v) *v = std::max(*v, 0.f);
+    for (size_t k = begin; k < end; ++k) {
+      float* v = out.data() + k * plane;
+      const float* add = shared ? shared + (k % size_t(cout)) * plane : nullptr;
+      for (size_t p = 0; p < plane; ++p) {
+        const float x = add ? v[p] + add[p] : v[p];
+        v[p] = relu ? std::max(x, 0.f) : x;
+      }
+    }
   });
 }
 
+// The live planes are the same for every candidate, so their part of the first layer, with the
+// layer's bias, is computed once and added to each candidate's part.
 void candidateNetwork(const HeadWeights& head, int count, int h2, int w2, HeadOutput& out) {
-  convLayer(out.planes, count, kInputPlanes, h2, w2, head.cand0Weight, head.cand0Bias, kHidden, true, out.hidden);
-  convLayer(out.hidden, count, kHidden, h2, w2, head.cand2Weight, head.cand2Bias, kHidden, true, out.hidden2);
-  convLayer(out.hidden2, count, kHidden, h2, w2, head.cand4Weight, head.cand4Bias, 1, false, out.logits);
+  const std::vector<float> ownWeights = firstLayerWeights(head.cand0Weight, kOwnPlanes);
+  const std::vector<float> liveWeights = firstLayerWeights(head.cand0Weight, kLivePlanes);
+  const std::vector<float> noBias(kHidden, 0.f);
+  convLayer(out.livePooled, 1, int(kLivePlanes.size()), h2, w2, liveWeights, head.cand0Bias, kHidden, nullptr, false,
+            out.shared);
+  convLayer(out.planes, count, int(kOwnPlanes.size()), h2, w2, ownWeights, noBias, kHidden, out.shared.data(), true,
+            out.hidden);
+  convLayer(out.hidden, count, kHidden, h2, w2, head.cand2Weight, head.cand2Bias, kHidden, nullptr, true, out.hidden2);
+  convLayer(out.hidden2, count, kHidden, h2, w2, head.cand4Weight, head.cand4Bias, 1, nullptr, false, out.logits);
 }
 
 float bilinear(const float* map, int w2, const Tap& row, const Tap& col) {

@@ -23,14 +23,16 @@ struct HeadFrame {
 
 // What the pass yields, with the buffers it works in (kept to be reused by the next frame).
 struct HeadOutput {
-  std::vector<float> blended;   // [3][height][width]: the blend inside the mask, live outside it
-  std::vector<double> totals;   // per candidate, its softmax weight summed over the window
-  std::vector<float> synth;     // [height][width]: the synthesis weight, 0 (that branch is idle)
-  std::vector<float> weights;   // [count][height][width] softmax weights
-  std::vector<float> planes;    // [count][7][height / 2][width / 2] network input
-  std::vector<float> hidden;    // [count][16][height / 2][width / 2], twice
+  std::vector<float> blended;     // [3][height][width]: the blend inside the mask, live outside it
+  std::vector<double> totals;     // per candidate, its softmax weight summed over the window
+  std::vector<float> synth;       // [height][width]: the synthesis weight, 0 (that branch is idle)
+  std::vector<float> weights;     // [count][height][width] softmax weights
+  std::vector<float> planes;      // [count][4][height / 2][width / 2]: each candidate's own input planes
+  std::vector<float> livePooled;  // [3][height / 2][width / 2]: the input planes all candidates share
+  std::vector<float> shared;      // [16][height / 2][width / 2]: their part of the first layer
+  std::vector<float> hidden;      // [count][16][height / 2][width / 2], twice
   std::vector<float> hidden2;
-  std::vector<float> logits;    // [count][height / 2][width / 2]
+  std::vector<float> logits;      // [count][height / 2][width / 2]
 };
 
 // Runs the candidate network of `head` on every candidate and blends; work is spread over the
