@@ -78,6 +78,7 @@ class TeethPass {
   SynthStats synthStats() const;
 
  private:
+  struct Pending;  // one received frame, held until the next one arrives
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };

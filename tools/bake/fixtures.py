@@ -7,8 +7,9 @@ DIR/<name> for every entry of FIXTURES, DIR/test-imx.imx when le-imx is given, D
 director graphs alone, for benchmarks), DIR/warp-block/warp_block_<crop>.onnx (the director's warp
 block alone at crops 256 and 512, for benchmarks), DIR/a2x-demo (the demo preset's audio-to-expression
 members and target keypoints alone), DIR/teeth-demo (the demo preset's bank track and sidecar
-alone), the lip templates of the reader's tests in DIR/lip-templates (lip_template.py) and the
-lip contour's reference cases in DIR/lip-ref (lip_ref.py), the speech encoder folders DIR/speech and
+alone), the lip templates of the reader's tests in DIR/lip-templates (lip_template.py), the
+lip contour's reference cases in DIR/lip-ref (lip_ref.py), DIR/teeth-crops (canvases whose mouth
+is a known donor of test-crop128's bank, teeth_crops.py), the speech encoder folders DIR/speech and
 DIR/speech-<variant>,
 the espeak-ng sentences in DIR/utterances, DIR/a2x-ref (reference cases of the speech encoder and
 the a2x networks, a2x_cases.py), the motion directories and speech of motion_fixtures.py, and
@@ -34,6 +35,7 @@ import presets     # noqa: E402
 import reference   # noqa: E402
 import speech      # noqa: E402
 import teeth_bank  # noqa: E402
+import teeth_crops  # noqa: E402
 import utterances  # noqa: E402
 
 # Fixture name -> (names scheme, variants), all on the test preset with seed 1.
@@ -77,6 +79,7 @@ def main(argv):
     test = presets.make_config("test", 1)
     lip_template.write(os.path.join(args.out, "lip-templates"), test.crop)
     lip_ref.write(os.path.join(args.out, "lip-ref"), bundle.Person(test).kps)
+    teeth_crops.write(os.path.join(args.out, "teeth-crops"), presets.make_config("test", 1, "welded", ("crop128",)))
     demo = os.path.join(args.out, "director-512")
     os.makedirs(demo, exist_ok=True)
     for name, model in bundle.directors(presets.make_config("demo"), director.director_weights(

@@ -37,6 +37,11 @@ SYNTHESIS_SHAPES = [
     ("syn.2.bias", (1,)),
 ]
 
+# The set head's logit is minus this gain times a candidate's local mean absolute difference from
+# the live mouth (values 0..1), so that a candidate closer by 0.02 (five 8-bit steps) gets about
+# e^3 = 20 times the weight.
+MATCHING_GAIN = 150.0
+
 RECORD_ALIGNMENT = 64
 FORMAT_VERSION = b"3\n"
 
@@ -59,6 +64,20 @@ def head_weights(rng, synthesis=True):
         if name.endswith(".weight"):
             fan_in = int(np.prod(shape[1:]))
         weights[name] = (rng.standard_normal(shape) / np.sqrt(fan_in)).astype(np.float32)
+    return weights
+
+
+def matching_weights(gain=MATCHING_GAIN, synthesis=True):
+    """Set, not trained, weights under which the blend prefers the candidates that match the live
+    mouth. The candidate network's 7th input plane is the mean over channels of |candidate - live|:
+    cand.0's channel 0 averages it over 3x3 (ReLU keeps it, being positive), cand.2's channel 0
+    passes that channel through, cand.4 scales it by -gain; every other weight and every bias is
+    0. The synthesis layers, which take no part in the blend, are 0 too."""
+    shapes = CANDIDATE_SHAPES + (SYNTHESIS_SHAPES if synthesis else [])
+    weights = collections.OrderedDict((name, np.zeros(shape, np.float32)) for name, shape in shapes)
+    weights["cand.0.weight"][0, 6, :, :] = 1.0 / 9.0
+    weights["cand.2.weight"][0, 0, 1, 1] = 1.0
+    weights["cand.4.weight"][0, 0, 1, 1] = -gain
     return weights
 
 

@@ -176,9 +176,9 @@ HEAD_VARIANTS = {
 
 
 def head_weights(cfg):
-    """The blend head's weights, seeded by the bake; the rank-3 variant folds one kernel's taps."""
-    rng = np.random.default_rng(np.random.SeedSequence(cfg.seed).spawn(7)[6])
-    weights = head_pt.head_weights(rng)
+    """The blend head's set weights (the blend prefers donors that match the live mouth); the
+    rank-3 variant folds one kernel's taps."""
+    weights = head_pt.matching_weights()
     if cfg.has("teeth-head-rank3"):
         weights["cand.0.weight"] = weights["cand.0.weight"].reshape(16, 7, 9)
     return weights
