@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "support/temp_dir.h"
+#include "tessera/bank_decoder.h"
 
 namespace {
 
@@ -143,6 +144,127 @@ TEST(TesseraC, ReorderPutsTrackFramesInDonorOrder) {
   EXPECT_STREQ(err, "le_tessera_members_reorder: null argument");
   EXPECT_EQ(le_tessera_members_reorder(nullptr, track.data(), donors.data(), err, sizeof err), 1);
   le_tessera_members_close(m);
+}
+
+// The test bank as a host holds it: the members, and the track decoded in track order and put in
+// donor order through the members handle.
+struct HostBank {
+  explicit HostBank(const std::string& bundle) {
+    char err[512] = "";
+    members = le_tessera_members_open(bundle.c_str(), err, sizeof err);
+    EXPECT_NE(members, nullptr) << err;
+    if (!members) return;
+    const int32_t n = le_tessera_members_n_donors(members);
+    std::vector<int32_t> trackOrder(static_cast<size_t>(n));
+    for (int32_t i = 0; i < n; ++i) trackOrder[size_t(i)] = i;
+    const std::string track = le::test::readFile(le_tessera_members_bank_track_path(members));
+    const std::vector<uint8_t> inTrackOrder =
+        le::tessera::decodeBankTrack(reinterpret_cast<const uint8_t*>(track.data()), track.size(), n,
+                                     le_tessera_members_band_h(members), le_tessera_members_band_w(members), trackOrder);
+    donors.resize(inTrackOrder.size());
+    EXPECT_EQ(le_tessera_members_reorder(members, inTrackOrder.data(), donors.data(), err, sizeof err), 0) << err;
+  }
+  ~HostBank() { le_tessera_members_close(members); }
+  HostBank(const HostBank&) = delete;
+  HostBank& operator=(const HostBank&) = delete;
+
+  int32_t run(const std::vector<uint8_t>& canvases, const std::vector<uint8_t>& pis, const int32_t* shifts,
+              int32_t frames, std::vector<uint8_t>& out, std::vector<int32_t>& refused, char* err, int32_t errLen) {
+    const le_tessera_members* m = members;
+    return le_tessera_run_shift(donors.data(), le_tessera_members_n_donors(m), le_tessera_members_cent(m),
+                                le_tessera_members_c_canon(m), le_tessera_members_aperture(m), le_tessera_members_stamp(m),
+                                le_tessera_members_head_pt(m), le_tessera_members_head_pt_len(m),
+                                le_tessera_members_head_json(m), canvases.data(), pis.data(), shifts, frames,
+                                out.data(), refused.data(), err, errLen);
+  }
+
+  le_tessera_members* members = nullptr;
+  std::vector<uint8_t> donors;
+};
+
+// Ten crops cycling through the baked cases, each with its pi mask.
+struct Crops {
+  Crops() {
+    const std::string dir = fixture("teeth-crops") + "/";
+    for (int f = 0; f < 10; ++f) {
+      const std::string name = kNames[f % 4];
+      const std::string rgb = le::test::readFile(dir + name + ".rgb.u8"), pi = le::test::readFile(dir + name + ".pi.u8");
+      canvases.insert(canvases.end(), rgb.begin(), rgb.end());
+      pis.insert(pis.end(), pi.begin(), pi.end());
+      const bool shifted = f % 4 < 2;
+      shifts.push_back(shifted ? 1 : 0);
+      shifts.push_back(shifted ? -1 : 0);
+    }
+  }
+  static constexpr const char* kNames[4] = {"shifted", "noisy", "narrow", "wide"};
+  std::vector<uint8_t> canvases, pis;
+  std::vector<int32_t> shifts;
+};
+
+TEST(TesseraC, AnOfflineRunOverTenCropsEmitsTenWindows) {
+  HostBank bank(fixture("test-crop128"));
+  ASSERT_NE(bank.members, nullptr);
+  const Crops crops;
+  const int32_t* stamp = le_tessera_members_stamp(bank.members);
+  const size_t window = size_t(stamp[4]) * size_t(stamp[5]) * 3;
+  std::vector<uint8_t> derived(10 * window, 0xab), given(10 * window, 0xcd);
+  std::vector<int32_t> refused(10, 7);
+  char err[512] = "";
+  const le_tessera_members* m = bank.members;
+  ASSERT_EQ(le_tessera_run(bank.donors.data(), le_tessera_members_n_donors(m), le_tessera_members_cent(m),
+                           le_tessera_members_c_canon(m), le_tessera_members_aperture(m), stamp,
+                           le_tessera_members_head_pt(m), le_tessera_members_head_pt_len(m),
+                           le_tessera_members_head_json(m), crops.canvases.data(), crops.pis.data(), 10,
+                           derived.data(), refused.data(), err, sizeof err),
+            0)
+      << err;
+  EXPECT_EQ(refused, std::vector<int32_t>(10, 0));
+  // The masks were drawn around the known shifts, so the derived shifts are the given ones.
+  std::vector<int32_t> shifts = crops.shifts;
+  shifts[2 * 9] = LE_TESSERA_NO_SHIFT;
+  ASSERT_EQ(bank.run(crops.canvases, crops.pis, shifts.data(), 10, given, refused, err, sizeof err), 0) << err;
+  EXPECT_EQ(given, derived);
+}
+
+TEST(TesseraC, AnOfflineRunRefusesWithItsText) {
+  HostBank bank(fixture("test-crop128"));
+  ASSERT_NE(bank.members, nullptr);
+  const Crops crops;
+  std::vector<uint8_t> out(10 * 64 * 64 * 3);
+  std::vector<int32_t> refused(10);
+  char err[512] = "";
+  // A shift past the pad is refused frame by frame, not as a failure of the run.
+  std::vector<int32_t> far = crops.shifts;
+  far[0] = 1000;
+  EXPECT_EQ(bank.run(crops.canvases, crops.pis, far.data(), 10, out, refused, err, sizeof err), 0) << err;
+  EXPECT_EQ(refused[0], 1);
+  EXPECT_EQ(refused[1], 0);
+  const le_tessera_members* m = bank.members;
+  EXPECT_EQ(le_tessera_run(bank.donors.data(), 0, le_tessera_members_cent(m), le_tessera_members_c_canon(m),
+                           le_tessera_members_aperture(m), le_tessera_members_stamp(m), le_tessera_members_head_pt(m),
+                           le_tessera_members_head_pt_len(m), le_tessera_members_head_json(m), crops.canvases.data(),
+                           crops.pis.data(), 10, out.data(), refused.data(), err, sizeof err),
+            1);
+  EXPECT_STREQ(err, "teeth: n_donors <= 0");
+  EXPECT_EQ(le_tessera_run(nullptr, 1, nullptr, nullptr, nullptr, nullptr, nullptr, 0, nullptr, nullptr, nullptr, 1,
+                           nullptr, nullptr, err, sizeof err),
+            1);
+  EXPECT_STREQ(err, "teeth: a required argument is null");
+  std::vector<int32_t> badStamp(le_tessera_members_stamp(m), le_tessera_members_stamp(m) + 12);
+  badStamp[4] = 0;  // a window of no width
+  EXPECT_EQ(le_tessera_run(bank.donors.data(), le_tessera_members_n_donors(m), le_tessera_members_cent(m),
+                           le_tessera_members_c_canon(m), le_tessera_members_aperture(m), badStamp.data(),
+                           le_tessera_members_head_pt(m), le_tessera_members_head_pt_len(m),
+                           le_tessera_members_head_json(m), crops.canvases.data(), crops.pis.data(), 10, out.data(),
+                           refused.data(), err, sizeof err),
+            1);
+  EXPECT_NE(std::string(err), "");
+  EXPECT_EQ(le_tessera_run(bank.donors.data(), le_tessera_members_n_donors(m), le_tessera_members_cent(m),
+                           le_tessera_members_c_canon(m), le_tessera_members_aperture(m), le_tessera_members_stamp(m),
+                           le_tessera_members_head_pt(m), 3, le_tessera_members_head_json(m), crops.canvases.data(),
+                           crops.pis.data(), 10, out.data(), refused.data(), err, sizeof err),
+            1);
+  EXPECT_EQ(std::string(err).rfind("teeth: ", 0), 0u) << err;
 }
 
 }  // namespace
