@@ -143,6 +143,38 @@ LE_API void le_utt_get_stats(le_utt* utt, le_utt_stats* stats);
  * once a fatal failure (stage "render" or "ramp") was recorded, else 0. */
 LE_API int le_utt_render_status(le_utt* utt, char* buf, int bufLen, int64_t* failCount);
 
+/* ---- Teeth borrow --------------------------------------------------------------------------- */
+/* Arms the teeth borrow on the pipeline: from then on every crop passes through it one frame
+ * behind (the first speech frame of an utterance is delivered when the second is rendered, an idle
+ * frame first delivers the held one), with real teeth from the bank blended into the mouth. The
+ * arguments are the bundle's teeth members as le_tessera.h hands them out: the bank in donor order
+ * (n_donors x band_h x band_w x 3 bytes, sizes from the stamp), n_donors (x, y) mouth centres, the
+ * canonical centre (x, y), n_donors apertures, the twelve geometry numbers, the head weights file
+ * and its byte count, the head config text and the manifest text. A second attach replaces the
+ * borrow. The teeth stage runs on its own thread when paste is pipelined (LE_UTT_TEETH_THREAD=0
+ * keeps it on the producer). Returns 0 when armed, else 1 with the message in err (at most
+ * err_len - 1 bytes, terminated): "le_utt_tessera_attach: null session", "...: a required member
+ * is null ...", "...: n_donors <= 0" (checked before anything is read), "...: bank canvas WxH !=
+ * this bundle's render crop N", "...: xs_target.bin is absent ...", or the reason the bank, the
+ * head or the lip template was refused. */
+LE_API int le_utt_tessera_attach(le_utt* u, const uint8_t* donors, int32_t n_donors, const double* cent,
+                                 const double* c_canon, const double* aperture, const int32_t* stamp,
+                                 const uint8_t* head_pt, int32_t head_pt_len, const char* head_json,
+                                 const char* manifest_json, char* err, int32_t err_len);
+
+/* The borrow's counts (frames delivered through it, failures) and its last failure text (at most
+ * bufLen - 1 bytes, terminated; NULL pointers are skipped). Returns 0 with no borrow attached, 1
+ * when attached, -1 after a borrow failure: from then on no frame reaches the ring. */
+LE_API int le_utt_tessera_stats(le_utt* u, int64_t* borrowed, int64_t* refused, char* buf, int bufLen);
+
+/* The name of the compose geometry the bank was identified with ("v1", ...). Returns 1 with the
+ * name when a borrow is attached; else 0 and an empty text (0 for NULL u or buf or bufLen < 1). */
+LE_API int le_utt_tessera_geometry(le_utt* u, char* buf, int bufLen);
+
+/* The blend head's synthesis weight over the frames emitted so far: the average, the last frame's
+ * value and the frame count. Returns 1 when a borrow is attached and has emitted frames, else 0. */
+LE_API int le_utt_tessera_synth_w(le_utt* u, double* average, double* last, int64_t* count);
+
 #ifdef __cplusplus
 }
 #endif

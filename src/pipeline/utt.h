@@ -1,5 +1,5 @@
 // The utterance pipeline behind le_utt: speech audio in, finished full frames out, on a producer,
-// a warm-up, a dispatch and (with pipelined paste) a paste thread.
+// a warm-up, a dispatch, (with pipelined paste) a paste and (with a teeth borrow) a teeth thread.
 #pragma once
 
 #include <array>
@@ -19,6 +19,7 @@
 #include "pipeline/speech_queue.h"
 #include "pipeline/stage_report.h"
 #include "pipeline/utt_settings.h"
+#include "tessera/stream_borrow.h"
 
 namespace le::utt {
 
@@ -39,6 +40,21 @@ struct PasteJob {
   std::array<float, LE_HOST_KP_FLOATS> kp{};
   int64_t generation = 0;
   double queuedMs = 0;
+};
+
+// The teeth borrow of a pipeline and what it has done (guarded by the main lock; the borrow's own
+// work runs outside it on a shared reference, so that an attach can replace it meanwhile).
+struct TeethRecord {
+  std::shared_ptr<le::tessera::StreamBorrow> borrow;
+  int64_t borrowed = 0, refused = 0;
+  std::string lastMessage;
+  std::string geometry;
+  bool fatal = false;
+  PasteJob held;  // the crop the borrow holds, one frame behind
+  bool hasHeld = false;
+  int64_t lastGeneration = 0;  // the interrupt generation the teeth stage last saw
+  le::tessera::TeethPass::SynthStats synth;
+  float lastSynth = 0.f;  // the synthesis weight of the last emitted frame
 };
 
 // The producer's own state, touched by the producer thread only.
@@ -95,6 +111,16 @@ struct le_utt {
   // Records a render failure; "render" and "ramp" failures are fatal.
   void noteRenderFail(const char* stage, const std::string& message, bool fatal);
 
+  // The teeth borrow (utt_teeth_attach.cpp, utt_teeth.cpp). attachBorrow replaces any borrow and
+  // starts the teeth thread when the teeth stage runs on its own thread.
+  void attachBorrow(std::shared_ptr<le::tessera::StreamBorrow> borrow, const std::string& geometry);
+  int tesseraStats(int64_t* borrowed, int64_t* refused, char* buf, int bufLen);
+  int tesseraGeometry(char* buf, int bufLen);
+  int tesseraSynthW(double* average, double* last, int64_t* count);
+  int cropSide() const { return ctx_.manifest.crop; }
+  const std::vector<float>& xsTarget() const { return xsTarget_; }
+  const le_ctx& session() const { return ctx_; }
+
  private:
   using Clock = std::chrono::steady_clock;
   static double nowMs();
@@ -139,8 +165,10 @@ struct le_utt {
     bool failed = false;  // the driver or the compositor failed (a recorded failure)
   };
   AdmitTime admit(const le::utt::FrameOrder& order);
-  AdmitTime pasteNow(const le::utt::FrameOrder& order);
-  AdmitTime queuePaste(const le::utt::FrameOrder& order);
+  AdmitTime pasteNow(const le::utt::FrameOrder& order, int64_t generation);
+  AdmitTime queuePaste(const le::utt::FrameOrder& order, int64_t generation);
+  static le::utt::PasteJob jobOf(const le::utt::FrameOrder& order, size_t cropFloats, int64_t generation);
+  static le::utt::FrameOrder orderOf(const le::utt::PasteJob& job);
   // Waits in 2 ms steps for a free ring slot; false when the pipeline stops or the interrupt
   // generation moves on. waitMs grows by the time waited.
   bool waitForRingSlot(int64_t generation, double& waitMs);
@@ -149,6 +177,20 @@ struct le_utt {
   bool fillSlot(size_t slot, const float* crop, int idx);
   bool publish(size_t slot, const le::utt::FrameOrder& order, int64_t generation);
   void pasteJob(le::utt::PasteJob& job);
+
+  // The teeth stage (utt_teeth.cpp).
+  bool borrowAttached();
+  AdmitTime admitThroughTeeth(const le::utt::FrameOrder& order);
+  AdmitTime queueTeeth(const le::utt::FrameOrder& order);
+  void teethLoop();
+  void teethJob(le::utt::PasteJob& job);
+  void pushTeeth(le::utt::PasteJob& job);
+  void drainTeeth();
+  void dropHeldTeeth();
+  void finishHeld(le::utt::PasteJob& held, const le::tessera::FrameResult& result);
+  void forwardFromTeeth(le::utt::PasteJob& job);
+  void noteTeethFail(const std::string& message);
+  bool teethFatal();
 
   le_ctx& ctx_;
   const le::utt::Settings settings_;
@@ -159,8 +201,10 @@ struct le_utt {
   std::mutex mu_;
   std::condition_variable cv_;        // wakes the producer, admission waits and readers
   std::condition_variable pasteCv_;   // wakes the paste thread
+  std::condition_variable teethCv_;   // wakes the teeth thread
   bool stop_ = false;
   bool pasteQuit_ = false;
+  bool teethQuit_ = false;
   std::vector<float> pendingAudio_;
   bool endFlag_ = false;
   double lastPushMs_ = 0;
@@ -170,6 +214,8 @@ struct le_utt {
   le::utt::OutputRing ring_;
   std::deque<le::utt::PasteJob> pasteQueue_;
   int pasteBusy_ = 0;  // jobs taken by the paste thread and not yet finished
+  std::deque<le::utt::PasteJob> teethQueue_;
+  le::utt::TeethRecord teeth_;
   le::utt::PulledFrame lastPulled_;
   le_utt_stats stats_{};
   bool emaStarted_ = false;
@@ -184,5 +230,5 @@ struct le_utt {
 
   le::utt::ProducerState p_;  // producer thread only
   std::unique_ptr<le::utt::Dispatcher> dispatcher_;
-  std::thread producer_, warmUp_, paste_;
+  std::thread producer_, warmUp_, paste_, teethThread_;
 };

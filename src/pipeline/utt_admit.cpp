@@ -16,15 +16,15 @@ constexpr size_t kPasteQueueMax = 8;
 
 }  // namespace
 
-// Frames will pass through the teeth stage here, before the paste, once a borrow is attached.
+// With a teeth borrow attached, frames pass through the teeth stage before the paste.
 le_utt::AdmitTime le_utt::admit(const le::utt::FrameOrder& order) {
-  return settings_.pipelinedPaste ? queuePaste(order) : pasteNow(order);
+  if (borrowAttached()) return admitThroughTeeth(order);
+  return settings_.pipelinedPaste ? queuePaste(order, p_.generation) : pasteNow(order, p_.generation);
 }
 
-le_utt::AdmitTime le_utt::pasteNow(const le::utt::FrameOrder& order) {
+le_utt::AdmitTime le_utt::pasteNow(const le::utt::FrameOrder& order, int64_t generation) {
   const auto t0 = Clock::now();
   AdmitTime time;
-  const int64_t generation = p_.generation;
   if (waitForRingSlot(generation, time.waitMs)) {
     const size_t slot = ring_.writeSlot();
     time.failed = !fillSlot(slot, order.crop, order.idx);
@@ -88,20 +88,28 @@ bool le_utt::publish(size_t slot, const le::utt::FrameOrder& order, int64_t gene
   return true;
 }
 
-le_utt::AdmitTime le_utt::queuePaste(const le::utt::FrameOrder& order) {
-  const auto t0 = Clock::now();
+le::utt::PasteJob le_utt::jobOf(const le::utt::FrameOrder& order, size_t cropFloats, int64_t generation) {
   le::utt::PasteJob job;
   if (order.crop) {
-    const size_t floats = size_t(ctx_.manifest.crop) * size_t(ctx_.manifest.crop) * 3;
-    job.crop.assign(order.crop, order.crop + floats);
+    job.crop.assign(order.crop, order.crop + cropFloats);
     job.hasCrop = true;
   }
   job.kind = order.kind;
   job.idx = order.idx;
   job.frameNo = order.frameNo;
   if (order.kp) std::copy_n(order.kp, job.kp.size(), job.kp.begin());
-  job.generation = p_.generation;
+  job.generation = generation;
   job.queuedMs = nowMs();
+  return job;
+}
+
+le::utt::FrameOrder le_utt::orderOf(const le::utt::PasteJob& job) {
+  return {job.hasCrop ? job.crop.data() : nullptr, job.kind, job.idx, job.frameNo, job.kp.data()};
+}
+
+le_utt::AdmitTime le_utt::queuePaste(const le::utt::FrameOrder& order, int64_t generation) {
+  const auto t0 = Clock::now();
+  le::utt::PasteJob job = jobOf(order, size_t(ctx_.manifest.crop) * size_t(ctx_.manifest.crop) * 3, generation);
   AdmitTime time;
   {
     std::unique_lock<std::mutex> lock(mu_);
@@ -139,8 +147,7 @@ void le_utt::pasteJob(le::utt::PasteJob& job) {
   if (!waitForRingSlot(job.generation, waitMs)) return;
   const auto t0 = Clock::now();
   const size_t slot = ring_.writeSlot();
-  const le::utt::FrameOrder order{job.hasCrop ? job.crop.data() : nullptr, job.kind, job.idx, job.frameNo,
-                                  job.kp.data()};
+  const le::utt::FrameOrder order = orderOf(job);
   const bool published = fillSlot(slot, order.crop, order.idx) && publish(slot, order, job.generation);
   const double pasteMs = msSince(t0);
   std::lock_guard<std::mutex> lock(mu_);

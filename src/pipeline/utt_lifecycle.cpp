@@ -50,24 +50,27 @@ le_utt::le_utt(le_ctx& ctx, le::utt::Settings settings)
   if (settings_.pipelinedPaste) paste_ = std::thread([this] { pasteLoop(); });
 }
 
-// The paste thread, the producer and the warm-up thread are joined before the dispatch thread, so
-// that nothing is left waiting for an engine call; the engine goes last.
+// The teeth, paste, producer and warm-up threads are joined before the dispatch thread, so that
+// nothing is left waiting for an engine call; the engine goes last.
 le_utt::~le_utt() {
+  const int pipe = teethThread_.joinable() ? 1 : 0;  // the teeth stage ran on its own thread
   {
     std::lock_guard<std::mutex> lock(mu_);
     stop_ = true;
     pasteQuit_ = true;
+    teethQuit_ = true;
   }
   cv_.notify_all();
   pasteCv_.notify_all();
-  for (std::thread* t : {&paste_, &producer_, &warmUp_}) {
+  teethCv_.notify_all();
+  for (std::thread* t : {&teethThread_, &paste_, &producer_, &warmUp_}) {
     if (t->joinable()) t->join();
   }
   dispatcher_.reset();
   engine_.reset();
   ctx_.pipelineRunning = false;
   if (std::getenv("LE_UTT_STAGE_REPORT")) {
-    std::string line = le::utt::stageReportLine(counters_, 0);
+    std::string line = le::utt::stageReportLine(counters_, pipe);
     line.pop_back();
     le::logLine(line);
   }

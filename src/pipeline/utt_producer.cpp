@@ -103,6 +103,7 @@ void le_utt::resetUtterance() {
 // idle pose from the last frame the host actually saw.
 void le_utt::restartAfterInterrupt(int64_t generation) {
   p_.generation = generation;
+  if (!settings_.teethThread && borrowAttached()) dropHeldTeeth();
   resetUtterance();
   p_.carry.clear();
   p_.carryPushMs = -1;

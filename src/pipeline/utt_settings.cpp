@@ -28,6 +28,13 @@ bool pipelinedPasteFor(EngineKind kind) {
   return kind == EngineKind::kA2x;
 }
 
+// The teeth borrow runs on its own thread, handing finished frames to the paste thread, when paste
+// is pipelined; LE_UTT_TEETH_THREAD=0 keeps it on the producer.
+bool teethThreadFor(bool pipelinedPaste) {
+  const char* v = envOrNull("LE_UTT_TEETH_THREAD");
+  return pipelinedPaste && !(v && std::strtol(v, nullptr, 10) == 0 && *v);
+}
+
 }  // namespace
 
 Settings resolveSettings(const le_utt_opts& opts, int sessionThreads) {
@@ -48,6 +55,7 @@ Settings resolveSettings(const le_utt_opts& opts, int sessionThreads) {
   if (opts.interruptRampFrames >= 1) s.interruptRampFrames = opts.interruptRampFrames;
   s.engine = engineKindOf(s.motionDir);
   s.pipelinedPaste = pipelinedPasteFor(s.engine);
+  s.teethThread = teethThreadFor(s.pipelinedPaste);
   return s;
 }
 

@@ -20,6 +20,7 @@ struct Settings {
   int interruptRampFrames = 4;
   EngineKind engine = EngineKind::kMotion;
   bool pipelinedPaste = false;
+  bool teethThread = false;  // an attached borrow runs on the teeth thread (pipelined paste only)
 };
 
 // Throws "opts.motion_dir required". sessionThreads stands in for threads < 1.
