@@ -118,6 +118,10 @@ void Renderer::Impl::bindTensors() {
     bind("kp_source", kpSource, kpShape, true);
   }
   bind("rgb", rgb, {g, 3, c, c}, false);
+  if (lipBound && !featSynth) {
+    lipDelivery.assign(size_t(g * c * c), 1.0f);
+    bind("lip_delivery", lipDelivery, {g, 1, c, c}, true);
+  }
 }
 
 void Renderer::Impl::fillSlot(int j, int si) {
@@ -134,6 +138,7 @@ void Renderer::Impl::copySlot(int from, int to) {
   };
   copy(pooled, kPooledCount);
   copy(featSynth ? fsRed : prior, featSynth ? kFsRedCount : priorCount);
+  copy(lipDelivery, int64_t(crop) * crop);
 }
 
 void Renderer::Impl::run() {
@@ -151,7 +156,8 @@ Renderer::Renderer(const Manifest& manifest, Identity& identity, const std::stri
   m.modelKey = modelKey;
   m.modelPath = manifest.modelPath(modelKey);
   m.bundleDir = manifest.root;
-  m.carriesLipTemplate = !manifest.lipTemplateJson.empty();
+  if (!manifest.lipTemplateJson.empty())
+    m.lipContour = std::make_unique<tessera::LipContour>(tessera::LipContour::fromTemplateJson(manifest.lipTemplateJson, manifest.crop));
 
   // The native fp16 backend needs NEON fp16 arithmetic, which this platform does not have: the
   // session serves a request for it.
@@ -217,6 +223,7 @@ const float* Renderer::render(const int* si, const float* kpSource, const float*
       m.copySlot(n - 1, j);
     std::copy_n(kpSource + c * kKpFloats, kKpFloats, m.kpSource.data() + j * kKpFloats);
     std::copy_n(kpDriving + c * kKpFloats, kKpFloats, m.kpDriving.data() + j * kKpFloats);
+    if (j < n) m.fillLipDelivery(j, kpDriving + c * kKpFloats);
   }
   m.run();
   return m.rgb.data();

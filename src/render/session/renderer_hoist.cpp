@@ -83,6 +83,7 @@ void Renderer::Impl::renderHoisted(int si, const float* kpSource, const float* k
   simd::f16ToF32(identity->pooled64(si), pooled.data(), size_t(kPooledCount));
   std::copy_n(kpSource, LE_HOST_KP_FLOATS, this->kpSource.data());
   std::copy_n(kpDriving, LE_HOST_KP_FLOATS, this->kpDriving.data());
+  fillLipDelivery(0, kpDriving);
   ring->prefetchAfter(si);
   run();
 }

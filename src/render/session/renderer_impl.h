@@ -14,6 +14,7 @@
 #include "render/graph/onnx_proto_writer.h"
 #include "render/session/source_cone_ring.h"
 #include "render/session/renderer.h"
+#include "tessera/lip_contour.h"
 
 namespace le {
 
@@ -43,14 +44,21 @@ struct Renderer::Impl {
   bool hoistSourceCone(const GsBytes& bytes, bool warpNodeApplied);
   // Fills and runs the hoisted per-frame graph for source frame si (batch 1).
   void renderHoisted(int si, const float* kpSource, const float* kpDriving);
+  // Binds lip_delivery to the compose alpha when the bundle carries a lip template (renderer_lip.cpp);
+  // false, with the reason logged, when the graph keeps its ellipse. Throws on a canvas mismatch.
+  bool bindLipContour(GsBytes& bytes);
+  void logLipBound() const;
+  // Slot j of lip_delivery: the contour of the item's driving keypoints.
+  void fillLipDelivery(int j, const float* kpDrivingItem);
 
   // What the session opens and how.
   std::string modelPath;
   std::string modelKey;
   std::string bundleDir;
   int threads = 1;
-  // The manifest carries a lip template (lip_template.v1.json).
-  bool carriesLipTemplate = false;
+  // The bundle's lip contour (absent without a lip template) and whether it bounds the compose alpha.
+  std::unique_ptr<tessera::LipContour> lipContour;
+  bool lipBound = false;
 
   std::string epName;
   Ort::Env env{ORT_LOGGING_LEVEL_WARNING, "le"};
@@ -80,6 +88,7 @@ struct Renderer::Impl {
   std::vector<float> kpDriving;
   std::vector<float> kpSource;
   std::vector<float> rgb;
+  std::vector<float> lipDelivery;  // batch x crop x crop, all ones until a frame fills it
   std::vector<Ort::Value> bound;
 
   std::string directorNote;

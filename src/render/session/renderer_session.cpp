@@ -91,19 +91,6 @@ DomainChoice prepareGridSample(Ort::SessionOptions& options, const std::string& 
   return choice;
 }
 
-// The compose alpha this session serves: the graph's own ellipse, said loudly.
-void logComposeAlpha(bool carriesLipTemplate, const std::string& modelKey) {
-  if (carriesLipTemplate)
-    le::logPrintf("[le] !!! lip contour NOT bound to the compose alpha (%s): %s \xe2\x80\x94 this session serves the "
-                  "graph's own ELLIPSE\n",
-                  modelKey.c_str(), "this build does not rasterise lip templates");
-  else
-    le::logPrintf("[le] !!! compose alpha: ELLIPSE (%s) \xe2\x80\x94 this bundle carries no %s, so the director "
-                  "generates the over-covering elliptical region the contour replaces. BACKFILL IT: "
-                  "models/ombrine-2/tools/carry_lip_template_fleet.py\n",
-                  modelKey.c_str(), "lip_template.v1.json");
-}
-
 }  // namespace
 
 void Renderer::Impl::openSession(const std::string& ep) {
@@ -134,14 +121,15 @@ void Renderer::Impl::openSession(const std::string& ep) {
   RewriteCounts rewrites = applyRewrites(bytes, domain.gsRewrite && cpu);
   rewrites.warpNodes = warpNodes;
 
-  logComposeAlpha(carriesLipTemplate, modelKey);
+  lipBound = bindLipContour(bytes);
   const bool hoisted = hoistSourceCone(bytes, warpNodes > 0);
   logRewrites(rewrites, modelKey);
+  logLipBound();
 
   // A graph no rewrite touched opens from its file, exactly as the bundle stores it.
   if (!hoisted)
-    session = rewrites.any() ? Ort::Session(env, bytes.data(), bytes.size(), options)
-                             : Ort::Session(env, modelPath.c_str(), options);
+    session = rewrites.any() || lipBound ? Ort::Session(env, bytes.data(), bytes.size(), options)
+                                         : Ort::Session(env, modelPath.c_str(), options);
   epName = ep.empty() ? "cpu" : ep;
   le::logPrintf("[le] director ep=%s (%s)\n", epName.c_str(),
                cpu ? "ORT CPU EP" : "ORT CoreML EP; unclaimed nodes on the CPU EP; std GridSample kept in the graph");
