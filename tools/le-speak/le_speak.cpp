@@ -29,6 +29,7 @@
 #include "common/resampler.h"
 #include "speech_synth.h"
 #include "summary.h"
+#include "teeth_arm.h"
 #include "utterance_audio.h"
 
 namespace le_speak {
@@ -105,6 +106,10 @@ int speak(const Options& o, std::vector<int16_t> audio) {
   le_ctx* ctx = session.get();
   const OutputInfo info{o.out, "", le_width(ctx), le_height(ctx), kFps, double(audio.size()) / kPipelineRate, o.fast};
   Pipeline utt = openPipeline(ctx, o);
+  if (o.teeth) {
+    const TeethArmed armed = armTeeth(utt.get(), o.bundle);
+    std::printf("le-speak: teeth borrow armed: %d donors, compose geometry %s\n", armed.donors, armed.geometry.c_str());
+  }
 
   le::tool::Mp4Writer writer(o.out, mp4Options(info));
   HostOptions host;
@@ -135,6 +140,7 @@ int speak(const Options& o, std::vector<int16_t> audio) {
   OutputInfo done = info;
   done.videoEncoder = writer.videoEncoder();
   printSummary(report, done);
+  if (o.teeth) std::printf("le-speak: %s\n", teethSummary(utt.get()).c_str());
   return 0;
 }
 

@@ -18,6 +18,7 @@ const char kUsage[] =
     "  --text \"...\"         speech synthesised by espeak-ng\n"
     "  --out FILE           the MP4 to write (H.264 video, AAC audio in step with the lips)\n"
     "  --fast               push and pull as fast as the pipeline goes instead of in real time\n"
+    "  --teeth              borrow real teeth from the bundle's teeth bank into every speech frame\n"
     "  --interrupt-at S     interrupt the utterance S seconds after its first speech frame\n"
     "  --threads N          the session's and the speech engine's thread count\n"
     "  --frames-out FILE    write a line per video frame: frame kind idx frameNo (0 idle, 1 speech, 2 ramp)\n"
@@ -76,6 +77,7 @@ Options parseOptions(int argc, char** argv) {
     else if (a == "--pcm-out") o.pcmOut = value();
     else if (a == "--frames-out") o.framesOut = value();
     else if (a == "--fast") o.fast = true;
+    else if (a == "--teeth") o.teeth = true;
     else if (a == "--verbose") o.verbose = true;
     else if (a == "--interrupt-at") {
       o.interruptAt = number<double>(value(), "--interrupt-at", toDouble);

@@ -12,6 +12,7 @@ struct Options {
   // A line per written video frame: "frame kind idx frameNo" (kind 0 idle, 1 speech, 2 ramp).
   std::string framesOut;
   bool fast = false;
+  bool teeth = false;  // arm the teeth borrow from the bundle's teeth members
   bool verbose = false;  // every diagnostic line of the library, not only its warnings
   double interruptAt = -1.0;  // negative: no interrupt
   int threads = 0;
