@@ -1,10 +1,12 @@
 // A long run of the pipeline driven from several host threads at once: random pushes, ends,
-// interrupts and pulls with random buffer sizes. LE_SOAK_SECONDS sets the length (20 s by default).
+// interrupts and pulls with random buffer sizes; plain, and with the teeth borrow attached on its own
+// thread and inline. LE_SOAK_SECONDS sets the length of each (20 s by default).
 #include <atomic>
 #include <fstream>
 #include <random>
 
 #include "support/scoped_env.h"
+#include "teeth_host.h"
 #include "utt_host.h"
 
 namespace le::test {
@@ -56,14 +58,26 @@ void checkSequence(const le_utt_frame_info& prev, const le_utt_frame_info& next,
   if (next.kind == 2) EXPECT_NE(prev.kind, 0) << "a ramp follows speech or a ramp";
 }
 
-TEST(UttSoak, RandomHostTrafficKeepsEveryPromise) {
+struct SoakCase {
+  const char* name;
+  const char* bundle;
+  const char* teethThread;  // LE_UTT_TEETH_THREAD; null: no borrow
+};
+
+class UttSoak : public testing::TestWithParam<SoakCase> {};
+
+TEST_P(UttSoak, RandomHostTrafficKeepsEveryPromise) {
+  const SoakCase& c = GetParam();
   ScopedEnv w2v("W2V_ONNX", (fixture("speech") + "/w2v_8s.onnx").c_str());
-  CtxPtr ctx = openSession();
-  const std::string motionDir = fixture("test");
+  ScopedEnv teethThread("LE_UTT_TEETH_THREAD", c.teethThread);
+  CtxPtr ctx = openSession(c.bundle);
+  const std::string motionDir = fixture(c.bundle);
   le_utt_opts opts = optsFor(motionDir);
   UttPtr utt(le_utt_create(ctx.get(), &opts));
   ASSERT_TRUE(utt) << le_utt_last_error();
   ASSERT_EQ(waitReady(utt.get()), 1) << le_utt_last_error();
+  std::string err;
+  if (c.teethThread) ASSERT_EQ(attachTeeth(utt.get(), motionDir, &err), 0) << err;
   const auto pcm = sentencePcm("fox");
   const size_t bytes = frameBytesOf(ctx.get());
   const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(soakSeconds());
@@ -134,7 +148,16 @@ TEST(UttSoak, RandomHostTrafficKeepsEveryPromise) {
 #endif
   char text[256] = "";
   EXPECT_EQ(le_utt_render_status(utt.get(), text, sizeof text, nullptr), 0) << text;
+  int64_t borrowed = 0;
+  EXPECT_EQ(le_utt_tessera_stats(utt.get(), &borrowed, nullptr, text, sizeof text), c.teethThread ? 1 : 0) << text;
+  if (c.teethThread) EXPECT_GT(borrowed, 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(Hosts, UttSoak,
+                         testing::Values(SoakCase{"Plain", "test", nullptr},
+                                         SoakCase{"TeethThread", "test-crop128", "1"},
+                                         SoakCase{"TeethInline", "test-crop128", "0"}),
+                         [](const testing::TestParamInfo<SoakCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace le::test
