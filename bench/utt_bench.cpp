@@ -2,7 +2,8 @@
 // it: first-speech-frame latency with the utterance pushed at once and at real-time pace, a real-
 // time run pulled on a 25 fps clock (late pulls, delivered frames per second, CPU per frame) with
 // and without the paste thread, the capacity with pushes and pulls as fast as possible, and the
-// delay from an interrupt to the first ramp frame. LE_BENCH_BUNDLE names the bundle (default
+// delay from an interrupt to the first ramp frame; the first-frame latency and the real-time run
+// again with the teeth borrow attached from the bundle's own members. LE_BENCH_BUNDLE names the bundle (default
 // out/demo-bundle of the source tree, baked by scripts/bench), LE_BENCH_MOTION the motion
 // directory (default: the bundle, whose audio-to-expression members run on W2V_ONNX, by default
 // the baked speech encoder). Each pipeline prints its stage report when it is destroyed.
@@ -18,7 +19,9 @@
 
 #include "le/le.h"
 #include "le/le_a2x.h"
+#include "le/le_tessera.h"
 #include "le/le_utt.h"
+#include "tessera/bank_decoder.h"
 
 namespace {
 
@@ -62,8 +65,32 @@ double cpuSeconds() {
   return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + 1e-6 * double(u.ru_utime.tv_usec + u.ru_stime.tv_usec);
 }
 
+// Arms the teeth borrow from the bundle's own members, as a host does; the refusal, or "".
+std::string attachTeeth(le_utt* utt) {
+  char err[2048] = "";
+  le_tessera_members* m = le_tessera_members_open(kBundle.c_str(), err, sizeof err);
+  if (!m) return err;
+  const int32_t n = le_tessera_members_n_donors(m);
+  std::vector<int32_t> trackOrder(static_cast<size_t>(n));
+  for (int32_t i = 0; i < n; ++i) trackOrder[size_t(i)] = i;
+  std::ifstream in(le_tessera_members_bank_track_path(m), std::ios::binary);
+  const std::string track((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::vector<uint8_t> inTrackOrder = le::tessera::decodeBankTrack(
+      reinterpret_cast<const uint8_t*>(track.data()), track.size(), n, le_tessera_members_band_h(m),
+      le_tessera_members_band_w(m), trackOrder);
+  std::vector<uint8_t> donors(inTrackOrder.size());
+  int r = le_tessera_members_reorder(m, inTrackOrder.data(), donors.data(), err, sizeof err);
+  if (r == 0)
+    r = le_utt_tessera_attach(utt, donors.data(), n, le_tessera_members_cent(m), le_tessera_members_c_canon(m),
+                              le_tessera_members_aperture(m), le_tessera_members_stamp(m), le_tessera_members_head_pt(m),
+                              le_tessera_members_head_pt_len(m), le_tessera_members_head_json(m),
+                              le_tessera_members_manifest_json(m), err, sizeof err);
+  le_tessera_members_close(m);
+  return r == 0 ? "" : err;
+}
+
 struct Host {
-  explicit Host(const char* pipelinePaste = nullptr) {
+  explicit Host(const char* pipelinePaste = nullptr, bool teeth = false) {
     setenv("W2V_ONNX", (std::string(LE_BENCH_FIXTURES) + "/speech/w2v_8s.onnx").c_str(), 0);
     setenv("LE_UTT_STAGE_REPORT", "1", 0);
     if (pipelinePaste) setenv("LE_UTT_PIPELINE_PASTE", pipelinePaste, 1);
@@ -73,6 +100,7 @@ struct Host {
     opts.motion_dir = kMotion.c_str();
     utt = le_utt_create(ctx, &opts);
     while (utt && le_utt_ready(utt) == 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (utt && teeth) teethError = attachTeeth(utt);
     frame.resize(size_t(le_width(ctx)) * size_t(le_height(ctx)) * 3);
     if (pipelinePaste) unsetenv("LE_UTT_PIPELINE_PASTE");
   }
@@ -81,6 +109,10 @@ struct Host {
     le_destroy(ctx);
   }
   bool ok(benchmark::State& state) {
+    if (!teethError.empty()) {
+      state.SkipWithError(teethError.c_str());
+      return false;
+    }
     if (utt && le_utt_ready(utt) == 1) return true;
     state.SkipWithError(ctx ? le_utt_last_error() : le_last_error());
     return false;
@@ -101,6 +133,7 @@ struct Host {
   le_ctx* ctx = nullptr;
   le_utt* utt = nullptr;
   std::vector<uint8_t> frame;
+  std::string teethError;
 };
 
 void pushPaced(le_utt* utt, const std::vector<int16_t>& pcm, bool paced) {
@@ -114,8 +147,8 @@ void pushPaced(le_utt* utt, const std::vector<int16_t>& pcm, bool paced) {
 }
 
 // Latency from the first push to the first speech frame in the ring, whole utterance or paced.
-void firstFrame(benchmark::State& state, bool paced) {
-  Host host;
+void firstFrame(benchmark::State& state, bool paced, bool teeth) {
+  Host host(nullptr, teeth);
   if (!host.ok(state)) return;
   const auto pcm = sentence("fox");
   double latency = 0;
@@ -130,8 +163,10 @@ void firstFrame(benchmark::State& state, bool paced) {
   }
   state.counters["latency_ms"] = latency / double(state.iterations());
 }
-BENCHMARK_CAPTURE(firstFrame, burst, false)->Name("utt/first_frame_burst/ours")->Iterations(3)->UseRealTime();
-BENCHMARK_CAPTURE(firstFrame, paced, true)->Name("utt/first_frame_paced/ours")->Iterations(3)->UseRealTime();
+BENCHMARK_CAPTURE(firstFrame, burst, false, false)->Name("utt/first_frame_burst/ours")->Iterations(3)->UseRealTime();
+BENCHMARK_CAPTURE(firstFrame, paced, true, false)->Name("utt/first_frame_paced/ours")->Iterations(3)->UseRealTime();
+BENCHMARK_CAPTURE(firstFrame, paced_teeth, true, true)
+    ->Name("utt/first_frame_paced_teeth/ours")->Iterations(3)->UseRealTime();
 
 // The engine alone under the same real-time pushes: the time from the first push until it has a
 // frame ready. The pipeline's paced latency is this look-ahead plus what the pipeline adds.
@@ -161,8 +196,8 @@ void engineLookAhead(benchmark::State& state) {
 BENCHMARK(engineLookAhead)->Name("utt/first_frame_paced/engine_alone")->Iterations(3)->UseRealTime();
 
 // A minute of speech pushed at real-time pace and pulled on the host's own 25 fps clock.
-void realTime(benchmark::State& state, const char* pastePipelined) {
-  Host host(pastePipelined);
+void realTime(benchmark::State& state, const char* pastePipelined, bool teeth) {
+  Host host(pastePipelined, teeth);
   if (!host.ok(state)) return;
   const auto pcm = minuteOfSpeech();
   int64_t late = 0, pulled = 0, speech = 0;
@@ -191,8 +226,12 @@ void realTime(benchmark::State& state, const char* pastePipelined) {
   state.counters["frames_per_s"] = double(pulled) / wall;
   state.counters["cpu_ms_per_frame"] = pulled ? 1000.0 * cpu / double(pulled) : 0;
 }
-BENCHMARK_CAPTURE(realTime, paste_thread, "1")->Name("utt/realtime_60s_paste_thread/ours")->Iterations(1)->UseRealTime();
-BENCHMARK_CAPTURE(realTime, producer_paste, "0")->Name("utt/realtime_60s_producer_paste/ours")->Iterations(1)->UseRealTime();
+BENCHMARK_CAPTURE(realTime, paste_thread, "1", false)
+    ->Name("utt/realtime_60s_paste_thread/ours")->Iterations(1)->UseRealTime();
+BENCHMARK_CAPTURE(realTime, producer_paste, "0", false)
+    ->Name("utt/realtime_60s_producer_paste/ours")->Iterations(1)->UseRealTime();
+BENCHMARK_CAPTURE(realTime, teeth_thread, "1", true)
+    ->Name("utt/realtime_60s_teeth_thread/ours")->Iterations(1)->UseRealTime();
 
 // Everything as fast as it goes: the sentence pushed at once, frames pulled the moment they exist;
 // then an interrupt in the middle of the next utterance and the wait for its first ramp frame.
