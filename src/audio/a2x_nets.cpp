@@ -5,32 +5,13 @@
 #include <stdexcept>
 
 #include "audio/w2v_features.h"
+#include "audio/ort_tensors.h"
 #include "audio/w2v_options.h"
 
 namespace le {
 namespace {
 
 constexpr int64_t kKeypointFloats = 63;
-
-const Ort::MemoryInfo& cpuMemory() {
-  static const Ort::MemoryInfo info = Ort::MemoryInfo::CreateCpu(OrtArenaAllocator, OrtMemTypeDefault);
-  return info;
-}
-
-Ort::Value wrap(const float* data, std::initializer_list<int64_t> shape) {
-  size_t count = 1;
-  for (int64_t d : shape) count *= size_t(d);
-  return Ort::Value::CreateTensor<float>(cpuMemory(), const_cast<float*>(data), count, shape.begin(),
-                                         shape.size());
-}
-
-// Copies exactly `count` floats of an output, refusing any other size.
-void take(const Ort::Value& value, size_t count, float* out, const char* what) {
-  if (value.GetTensorTypeAndShapeInfo().GetElementCount() != count)
-    throw std::runtime_error(std::string("a2x: ") + what + " has an unexpected size");
-  const float* data = value.GetTensorData<float>();
-  std::copy(data, data + count, out);
-}
 
 }  // namespace
 
@@ -49,27 +30,27 @@ void A2xNets::openDecoder(const std::string& path) { decoder_ = Ort::Session(env
 void A2xNets::encode(const float* feat, const float* pos, const float* mask, int64_t l, int64_t h,
                      std::vector<float>& out, std::vector<float>& wn) {
   const char* inputNames[] = {"feat", "pos_window", "attn"};
-  Ort::Value inputs[] = {wrap(feat, {1, l, w2v::kLayers, w2v::kChannels}), wrap(pos, {1, l, h}),
-                         wrap(mask, {1, 1, l, l})};
+  Ort::Value inputs[] = {audio::wrapFloats(feat, {1, l, w2v::kLayers, w2v::kChannels}), audio::wrapFloats(pos, {1, l, h}),
+                         audio::wrapFloats(mask, {1, 1, l, l})};
   const size_t outputCount = std::min<size_t>(encoderOutputs_.size(), 2);
   const char* outputNames[2] = {encoderOutputs_[0].c_str(), outputCount > 1 ? encoderOutputs_[1].c_str() : nullptr};
   std::vector<Ort::Value> outputs =
       encoder_.Run(Ort::RunOptions{nullptr}, inputNames, inputs, 3, outputNames, outputCount);
   out.resize(size_t(l * h));
-  take(outputs[0], out.size(), out.data(), "encoder output 0");
+  audio::takeFloats(outputs[0], out.size(), out.data(), "a2x", "encoder output 0");
   if (outputCount > 1) {
     wn.resize(size_t(l));
-    take(outputs[1], wn.size(), wn.data(), "encoder wn output");
+    audio::takeFloats(outputs[1], wn.size(), wn.data(), "a2x", "encoder wn");
   }
 }
 
 void A2xNets::decode(const float* ctx, float* prev, float* hidden, int64_t h) {
   const char* inputNames[] = {"ctx_t", "prev", "h"};
-  Ort::Value inputs[] = {wrap(ctx, {1, h}), wrap(prev, {1, kKeypointFloats}), wrap(hidden, {1, 1, h})};
+  Ort::Value inputs[] = {audio::wrapFloats(ctx, {1, h}), audio::wrapFloats(prev, {1, kKeypointFloats}), audio::wrapFloats(hidden, {1, 1, h})};
   const char* outputNames[] = {"m", "h_out"};
   std::vector<Ort::Value> outputs = decoder_.Run(Ort::RunOptions{nullptr}, inputNames, inputs, 3, outputNames, 2);
-  take(outputs[0], size_t(kKeypointFloats), prev, "decoder m");
-  take(outputs[1], size_t(h), hidden, "decoder h_out");
+  audio::takeFloats(outputs[0], size_t(kKeypointFloats), prev, "a2x", "decoder m");
+  audio::takeFloats(outputs[1], size_t(h), hidden, "a2x", "decoder h_out");
 }
 
 }  // namespace le

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "audio/fca_features.h"
+#include "audio/ort_tensors.h"
 #include "audio/w2v_legacy.h"
 #include "audio/w2v_options.h"
 
@@ -13,26 +14,6 @@ namespace {
 
 constexpr int64_t kKeypointFloats = 63;
 constexpr int64_t kHiddenFloats = 384;
-
-const Ort::MemoryInfo& cpuMemory() {
-  static const Ort::MemoryInfo info = Ort::MemoryInfo::CreateCpu(OrtArenaAllocator, OrtMemTypeDefault);
-  return info;
-}
-
-Ort::Value wrap(const float* data, std::initializer_list<int64_t> shape) {
-  size_t count = 1;
-  for (int64_t d : shape) count *= size_t(d);
-  return Ort::Value::CreateTensor<float>(cpuMemory(), const_cast<float*>(data), count, shape.begin(), shape.size());
-}
-
-void take(const Ort::Value& value, size_t count, float* out, const char* what) {
-  if (value.GetTensorTypeAndShapeInfo().GetElementCount() != count)
-    throw std::runtime_error(std::string("the animator's ") + what + " output has " +
-                             std::to_string(value.GetTensorTypeAndShapeInfo().GetElementCount()) + " values, not " +
-                             std::to_string(count));
-  const float* data = value.GetTensorData<float>();
-  std::copy(data, data + count, out);
-}
 
 }  // namespace
 
@@ -54,12 +35,12 @@ void Animator::features(const float* samples, int64_t count, int64_t frames, flo
 
 void Animator::step(const float* cond, float* prev, float* h) {
   const char* inputNames[] = {"cond", "prev", "h"};
-  Ort::Value inputs[] = {wrap(cond, {1, kCondFloats}), wrap(prev, {1, kKeypointFloats}),
-                         wrap(h, {1, 1, kHiddenFloats})};
+  Ort::Value inputs[] = {audio::wrapFloats(cond, {1, kCondFloats}), audio::wrapFloats(prev, {1, kKeypointFloats}),
+                         audio::wrapFloats(h, {1, 1, kHiddenFloats})};
   const char* outputNames[] = {"m", "hn"};
   std::vector<Ort::Value> outputs = animator_.Run(Ort::RunOptions{nullptr}, inputNames, inputs, 3, outputNames, 2);
-  take(outputs[0], size_t(kKeypointFloats), prev, "m");
-  take(outputs[1], size_t(kHiddenFloats), h, "hn");
+  audio::takeFloats(outputs[0], size_t(kKeypointFloats), prev, "the animator", "m");
+  audio::takeFloats(outputs[1], size_t(kHiddenFloats), h, "the animator", "hn");
 }
 
 int64_t Animator::deltas(const float* samples, int64_t count, float* out) {

@@ -4,19 +4,15 @@
 #include <stdexcept>
 #include <string>
 
+#include "audio/ort_tensors.h"
 #include "audio/w2v_features.h"
 #include "simd/simd.h"
 
 namespace le::w2v {
 namespace {
 
-const Ort::MemoryInfo& cpuMemory() {
-  static const Ort::MemoryInfo info = Ort::MemoryInfo::CreateCpu(OrtArenaAllocator, OrtMemTypeDefault);
-  return info;
-}
-
 Ort::Value wrap(const float* data, size_t count, const int64_t* shape, size_t rank) {
-  return Ort::Value::CreateTensor<float>(cpuMemory(), const_cast<float*>(data), count, shape, rank);
+  return Ort::Value::CreateTensor<float>(audio::cpuMemory(), const_cast<float*>(data), count, shape, rank);
 }
 
 size_t elementCount(const Ort::Value& value) {

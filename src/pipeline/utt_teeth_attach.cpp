@@ -4,6 +4,7 @@
 
 #include "core/error_buffer.h"
 #include "pipeline/utt.h"
+#include "tessera/bank_arrays.h"
 #include "tessera/head_weights.h"
 #include "tessera/serve_config.h"
 #include "tessera/stamp_array.h"
@@ -30,19 +31,6 @@ void copyText(const std::string& text, char* buf, int bufLen) {
   if (buf && bufLen > 0) le::copyToErrorBuffer(text, buf, bufLen);
 }
 
-BankData bankOf(const AttachArgs& a, const GeometryStamp& stamp) {
-  BankData bank;
-  bank.stamp = stamp;
-  bank.n_donors = a.nDonors;
-  const size_t n = size_t(a.nDonors);
-  bank.donors.assign(a.donors, a.donors + n * size_t(stamp.bandH()) * size_t(stamp.bandW()) * 3);
-  bank.aperture.assign(a.aperture, a.aperture + n);
-  bank.cent.resize(n);
-  for (size_t i = 0; i < n; ++i) bank.cent[i] = {a.cent[2 * i], a.cent[2 * i + 1]};
-  bank.c_canon = {a.cCanon[0], a.cCanon[1]};
-  return bank;
-}
-
 // Steps 4 to 10 of an attach; throws with the reason.
 void attach(le_utt& u, const AttachArgs& a) {
   const GeometryStamp stamp = le::tessera::stampFromArray(a.stamp);
@@ -52,7 +40,7 @@ void attach(le_utt& u, const AttachArgs& a) {
     throw std::runtime_error("bank canvas " + std::to_string(stamp.canvas_w) + "x" + std::to_string(stamp.canvas_h) +
                              " != this bundle's render crop " + std::to_string(crop));
   if (a.headPtLen < 0) throw std::runtime_error("head_pt_len " + std::to_string(a.headPtLen) + " is negative");
-  const BankData bank = bankOf(a, stamp);
+  const BankData bank = le::tessera::bankFromArrays(a.donors, a.nDonors, a.cent, a.cCanon, a.aperture, stamp);
   const auto config = le::tessera::ServeConfig::fromHeadMemberJson(a.headJson);
   const auto head = le::tessera::loadHeadPt(std::span<const uint8_t>(a.headPt, size_t(a.headPtLen)));
   const std::vector<float>& xs = u.xsTarget();

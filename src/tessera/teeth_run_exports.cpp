@@ -8,6 +8,7 @@
 
 #include "core/error_buffer.h"
 #include "le/le_tessera.h"
+#include "tessera/bank_arrays.h"
 #include "tessera/head_weights.h"
 #include "tessera/serve_config.h"
 #include "tessera/stamp_array.h"
@@ -46,16 +47,7 @@ struct Batch {
 
 BankData copyBank(const BankArrays& in, const GeometryStamp& stamp) {
   if (in.nDonors < 1) throw std::runtime_error("teeth: n_donors <= 0");
-  BankData bank;
-  bank.stamp = stamp;
-  bank.n_donors = in.nDonors;
-  const size_t n = size_t(in.nDonors);
-  bank.donors.assign(in.donors, in.donors + n * size_t(stamp.bandH()) * size_t(stamp.bandW()) * 3);
-  bank.aperture.assign(in.aperture, in.aperture + n);
-  bank.cent.resize(n);
-  for (size_t i = 0; i < n; ++i) bank.cent[i] = {in.cent[2 * i], in.cent[2 * i + 1]};
-  bank.c_canon = {in.cCanon[0], in.cCanon[1]};
-  return bank;
+  return le::tessera::bankFromArrays(in.donors, in.nDonors, in.cent, in.cCanon, in.aperture, stamp);
 }
 
 TeethPass buildPass(const BankArrays& bankIn, const HeadMembers& head) {
