@@ -9,10 +9,12 @@ of the rendered video.
   demo_mouth.py sheet BUNDLE VIDEO.mp4 OUT.png
       The frames with the mouth closed, half open and open, each as the whole frame and a close-up
       of the mouth.
-  demo_mouth.py speech-sheet BUNDLE VIDEO.mp4 FRAMES.txt OUT.png
-      SPOKEN frames spread evenly across the speech frames of a le-speak video (FRAMES.txt is its
-      --frames-out log: frame kind idx frameNo per line), each as the whole frame and a close-up of
-      the mouth."""
+  demo_mouth.py speech-sheet BUNDLE TEETH.mp4 TEETH.txt PLAIN.mp4 PLAIN.txt OUT.png
+      The same speech frames of two le-speak videos of one utterance, with the teeth borrow
+      (TEETH.mp4) and without it (PLAIN.mp4): SPOKEN speech frames spread evenly across the
+      utterance, matched by their speech frame number (the .txt files are the videos' --frames-out
+      logs: frame kind idx frameNo per line). A row per speech frame: the whole frame with the
+      borrow, the close-ups of its mouth with and without the borrow, the whole frame without it."""
 
 import json
 import os
@@ -113,12 +115,34 @@ def write_sheet(root, video, out):
     write_rows(sheet_rows(video, M, W, H, crop, SHOWN, [k % len(M) for k in SHOWN], TILE_HEIGHT), out)
 
 
-def write_speech_sheet(root, video, frames_log, out):
-    M, W, H, crop = paste_transforms(root)
+def speech_frames(frames_log):
+    """{speech frame number: (video frame, driver frame)} of a le-speak --frames-out log."""
     log = np.loadtxt(frames_log, dtype=int, ndmin=2)
-    speech = log[log[:, 1] == 1]
-    picks = speech[np.linspace(0, len(speech) - 1, SPOKEN).round().astype(int)]
-    write_rows(sheet_rows(video, M, W, H, crop, list(picks[:, 0]), list(picks[:, 2]), SPOKEN_TILE_HEIGHT), out)
+    return {int(n): (int(k), int(t)) for k, kind, t, n in log if kind == 1}
+
+
+def wholes_and_mouths(video, M, W, H, crop, picked, height):
+    """The whole frame and the mouth close-up of each (video frame, driver frame) in picked."""
+    tiles = []
+    for (_k, t), frame in zip(picked, video_frames(video, W, H, [k for k, _t in picked])):
+        x0, x1, y0, y1 = mouth_box(M[t], crop)
+        close = frame[max(0, y0):min(H, y1), max(0, x0):min(W, x1)]
+        tiles.append((resample(frame, height), resample(close, height)))
+    return tiles
+
+
+def write_speech_sheet(root, teeth_video, teeth_log, plain_video, plain_log, out):
+    M, W, H, crop = paste_transforms(root)
+    teeth, plain = speech_frames(teeth_log), speech_frames(plain_log)
+    common = sorted(set(teeth) & set(plain))
+    if not common:
+        raise SystemExit("demo_mouth.py: the two videos share no speech frame")
+    picks = [common[i] for i in np.linspace(0, len(common) - 1, SPOKEN).round().astype(int)]
+    with_teeth = wholes_and_mouths(teeth_video, M, W, H, crop, [teeth[n] for n in picks], SPOKEN_TILE_HEIGHT)
+    without = wholes_and_mouths(plain_video, M, W, H, crop, [plain[n] for n in picks], SPOKEN_TILE_HEIGHT)
+    gap = np.zeros((SPOKEN_TILE_HEIGHT, 8, 3), dtype=np.uint8)
+    rows = [np.concatenate([tw, tm, gap, pm, pw], axis=1) for (tw, tm), (pw, pm) in zip(with_teeth, without)]
+    write_rows(rows, out)
 
 
 def main(argv):
@@ -126,8 +150,8 @@ def main(argv):
         write_kp(argv[1], argv[2], int(argv[3]))
     elif len(argv) == 4 and argv[0] == "sheet":
         write_sheet(argv[1], argv[2], argv[3])
-    elif len(argv) == 5 and argv[0] == "speech-sheet":
-        write_speech_sheet(argv[1], argv[2], argv[3], argv[4])
+    elif len(argv) == 7 and argv[0] == "speech-sheet":
+        write_speech_sheet(*argv[1:])
     else:
         print(__doc__.strip(), file=sys.stderr)
         return 2
