@@ -123,13 +123,18 @@ void softmaxBlend(const HeadFrame& frame, const std::vector<Tap>& rows, const st
   const size_t full = size_t(frame.height) * frame.width, count = size_t(frame.count);
   const size_t half = rows.empty() ? 0 : size_t(frame.height / 2) * w2;
   std::vector<float> logit(count * kPixelGrain), largest(kPixelGrain), sum(kPixelGrain), blend(3 * kPixelGrain);
+  std::vector<const Tap*> rowTaps(kPixelGrain), colTaps(kPixelGrain);
   for (size_t first = begin; first < end; first += kPixelGrain) {
     const size_t n = std::min(kPixelGrain, end - first);
-    for (size_t k = 0; k < count; ++k)
+    if (half) {
       for (size_t j = 0; j < n; ++j) {
-        const size_t y = (first + j) / size_t(frame.width), x = (first + j) % size_t(frame.width);
-        logit[k * kPixelGrain + j] = half ? bilinear(out.logits.data() + k * half, w2, rows[y], cols[x]) : 0.f;
+        rowTaps[j] = &rows[(first + j) / size_t(frame.width)];
+        colTaps[j] = &cols[(first + j) % size_t(frame.width)];
       }
+    }
+    for (size_t k = 0; k < count; ++k)
+      for (size_t j = 0; j < n; ++j)
+        logit[k * kPixelGrain + j] = half ? bilinear(out.logits.data() + k * half, w2, *rowTaps[j], *colTaps[j]) : 0.f;
     std::fill(largest.begin(), largest.end(), -INFINITY);
     for (size_t k = 0; k < count; ++k)
       for (size_t j = 0; j < n; ++j) largest[j] = std::max(largest[j], logit[k * kPixelGrain + j]);
