@@ -15,12 +15,7 @@ using le::tessera::BankData;
 using le::tessera::GeometryStamp;
 
 struct AttachArgs {
-  const uint8_t* donors;
-  int32_t nDonors;
-  const double* cent;
-  const double* cCanon;
-  const double* aperture;
-  const int32_t* stamp;
+  le::tessera::BankArrays bank;
   const uint8_t* headPt;
   int32_t headPtLen;
   const char* headJson;
@@ -33,14 +28,14 @@ void copyText(const std::string& text, char* buf, int bufLen) {
 
 // Steps 4 to 10 of an attach; throws with the reason.
 void attach(le_utt& u, const AttachArgs& a) {
-  const GeometryStamp stamp = le::tessera::stampFromArray(a.stamp);
+  const GeometryStamp stamp = le::tessera::stampFromArray(a.bank.stamp);
   stamp.validate();
   const int crop = u.cropSide();
   if (stamp.canvas_w != crop || stamp.canvas_h != crop)
     throw std::runtime_error("bank canvas " + std::to_string(stamp.canvas_w) + "x" + std::to_string(stamp.canvas_h) +
                              " != this bundle's render crop " + std::to_string(crop));
   if (a.headPtLen < 0) throw std::runtime_error("head_pt_len " + std::to_string(a.headPtLen) + " is negative");
-  const BankData bank = le::tessera::bankFromArrays(a.donors, a.nDonors, a.cent, a.cCanon, a.aperture, stamp);
+  const BankData bank = le::tessera::bankFromArrays(a.bank, stamp);
   const auto config = le::tessera::ServeConfig::fromHeadMemberJson(a.headJson);
   const auto head = le::tessera::loadHeadPt(std::span<const uint8_t>(a.headPt, size_t(a.headPtLen)));
   const std::vector<float>& xs = u.xsTarget();
@@ -48,7 +43,7 @@ void attach(le_utt& u, const AttachArgs& a) {
     throw std::runtime_error(
         "xs_target.bin is absent or the wrong length, so this bundle's corpus pi frame cannot be identified \xe2\x80\x94 "
         "refusing to arm the borrow against the manifest's compose-field geometry");
-  const float canon[2] = {float(a.cCanon[0]), float(a.cCanon[1])};
+  const float canon[2] = {float(a.bank.cCanon[0]), float(a.bank.cCanon[1])};
   std::string geometry;
   const auto pi = le::tessera::UnifiedPi::corpusFromManifestJson(a.manifestJson, stamp.canvas_w, xs.data(),
                                                                  int(xs.size() / LE_HOST_KP_FLOATS), canon, &geometry);
@@ -117,7 +112,7 @@ LE_API int le_utt_tessera_attach(le_utt* u, const uint8_t* donors, int32_t n_don
     return 1;
   }
   try {
-    attach(*u, {donors, n_donors, cent, c_canon, aperture, stamp, head_pt, head_pt_len, head_json, manifest_json});
+    attach(*u, {{donors, n_donors, cent, c_canon, aperture, stamp}, head_pt, head_pt_len, head_json, manifest_json});
     return 0;
   } catch (const std::exception& e) {
     le::copyToErrorBuffer(std::string("le_utt_tessera_attach: ") + e.what(), err, err_len);

@@ -2,8 +2,10 @@
 
 namespace le::tessera {
 
-BankData bankFromArrays(const uint8_t* donors, int32_t n, const double* cent, const double* cCanon,
-                        const double* aperture, const GeometryStamp& stamp) {
+BankData bankFromArrays(const BankArrays& in, const GeometryStamp& stamp) {
+  const int32_t n = in.nDonors;
+  const double *cent = in.cent, *cCanon = in.cCanon, *aperture = in.aperture;
+  const uint8_t* donors = in.donors;
   BankData bank;
   bank.stamp = stamp;
   bank.n_donors = n;

@@ -16,19 +16,11 @@
 
 namespace {
 
+using le::tessera::BankArrays;
 using le::tessera::BankData;
 using le::tessera::FrameResult;
 using le::tessera::GeometryStamp;
 using le::tessera::TeethPass;
-
-struct BankArrays {
-  const uint8_t* donors;
-  int32_t nDonors;
-  const double* cent;
-  const double* cCanon;
-  const double* aperture;
-  const int32_t* stamp;
-};
 
 struct HeadMembers {
   const uint8_t* pt;
@@ -47,7 +39,7 @@ struct Batch {
 
 BankData copyBank(const BankArrays& in, const GeometryStamp& stamp) {
   if (in.nDonors < 1) throw std::runtime_error("teeth: n_donors <= 0");
-  return le::tessera::bankFromArrays(in.donors, in.nDonors, in.cent, in.cCanon, in.aperture, stamp);
+  return le::tessera::bankFromArrays(in, stamp);
 }
 
 TeethPass buildPass(const BankArrays& bankIn, const HeadMembers& head) {
