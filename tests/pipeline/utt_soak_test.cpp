@@ -1,6 +1,8 @@
-// A long run of the pipeline driven from several host threads at once: random pushes, ends,
-// interrupts and pulls with random buffer sizes; plain, and with the teeth borrow attached on its own
-// thread and inline. LE_SOAK_SECONDS sets the length of each (20 s by default).
+// A long run of the pipeline driven from several host threads at once: random pushes, ends and
+// interrupts, pulls on a 25 fps clock with now and then a buffer too small; plain, with the teeth
+// borrow attached on its own thread and inline, and with the motion generator instead of the
+// audio-to-expression engine. LE_SOAK_SECONDS sets the length of each (20 s by default). Each run
+// prints one line of figures: frames, utterances, interrupts, late pulls and resident memory.
 #include <atomic>
 #include <fstream>
 #include <random>
@@ -61,8 +63,27 @@ void checkSequence(const le_utt_frame_info& prev, const le_utt_frame_info& next,
 struct SoakCase {
   const char* name;
   const char* bundle;
+  const char* motion;       // the motion directory's fixture: it picks the engine
   const char* teethThread;  // LE_UTT_TEETH_THREAD; null: no borrow
 };
+
+// What the puller saw; printed at the end of a run.
+struct PullCounts {
+  int64_t pulled = 0;
+  int64_t kinds[3] = {0, 0, 0};
+  int64_t ticks = 0;
+  int64_t late = 0;  // clock ticks on which no frame was waiting
+};
+
+void printFigures(const SoakCase& c, const PullCounts& p, const le_utt_stats& s, int64_t interrupts, int64_t rssStart,
+                  int64_t rssEnd, double longestCall) {
+  std::printf(
+      "soak %s: %.0f s, frames pulled %lld (speech %lld, ramp %lld, idle %lld), utterances %lld, interrupts %lld, "
+      "late pulls %lld of %lld ticks, resident memory %lld KiB at start, %lld KiB at end, longest host call %.1f ms\n",
+      c.name, soakSeconds(), (long long)p.pulled, (long long)p.kinds[1], (long long)p.kinds[2], (long long)p.kinds[0],
+      (long long)s.utterancesStarted, (long long)interrupts, (long long)p.late, (long long)p.ticks,
+      (long long)rssStart, (long long)rssEnd, longestCall * 1000);
+}
 
 class UttSoak : public testing::TestWithParam<SoakCase> {};
 
@@ -71,13 +92,14 @@ TEST_P(UttSoak, RandomHostTrafficKeepsEveryPromise) {
   ScopedEnv w2v("W2V_ONNX", (fixture("speech") + "/w2v_8s.onnx").c_str());
   ScopedEnv teethThread("LE_UTT_TEETH_THREAD", c.teethThread);
   CtxPtr ctx = openSession(c.bundle);
-  const std::string motionDir = fixture(c.bundle);
+  const std::string motionDir = fixture(c.motion);
   le_utt_opts opts = optsFor(motionDir);
   UttPtr utt(le_utt_create(ctx.get(), &opts));
   ASSERT_TRUE(utt) << le_utt_last_error();
   ASSERT_EQ(waitReady(utt.get()), 1) << le_utt_last_error();
   std::string err;
-  if (c.teethThread) ASSERT_EQ(attachTeeth(utt.get(), motionDir, &err), 0) << err;
+  if (c.teethThread) ASSERT_EQ(attachTeeth(utt.get(), fixture(c.bundle), &err), 0) << err;
+  const int64_t rssStart = residentKiB();
   const auto pcm = sentencePcm("fox");
   const size_t bytes = frameBytesOf(ctx.get());
   const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(soakSeconds());
@@ -117,33 +139,39 @@ TEST_P(UttSoak, RandomHostTrafficKeepsEveryPromise) {
   std::mt19937 rng(11);
   std::vector<uint8_t> out(bytes + 16);
   le_utt_frame_info prev{-1, 0, 0, -1}, info;
-  int64_t seenInterrupts = 0, pulled = 0;
-  int64_t kinds[3] = {0, 0, 0};
+  int64_t seenInterrupts = 0;
+  PullCounts counts;
   const auto warm = std::chrono::steady_clock::now() + (end - std::chrono::steady_clock::now()) / 4;
-  while (std::chrono::steady_clock::now() < end) {
-    const size_t len = std::uniform_int_distribution<int>(0, 9)(rng) == 0 ? bytes - 1 : bytes + 16;
+  auto tick = std::chrono::steady_clock::now();
+  while (tick < end) {
+    // One pull per 40 ms tick, a few milliseconds late at random, as a host's display clock would.
+    std::this_thread::sleep_until(tick + std::chrono::milliseconds(std::uniform_int_distribution<int>(0, 8)(rng)));
+    tick = std::max(tick + std::chrono::milliseconds(40), std::chrono::steady_clock::now());
+    if (std::uniform_int_distribution<int>(0, 9)(rng) == 0)
+      EXPECT_NE(clock([&] { return le_utt_pull_frame(utt.get(), out.data(), bytes - 1, &info); }), 1);
     const int64_t before = interrupts.load();
-    if (clock([&] { return le_utt_pull_frame(utt.get(), out.data(), len, &info); }) == 1) {
-      EXPECT_GE(len, bytes);
-      if (prev.seq >= 0) checkSequence(prev, info, before != seenInterrupts);
-      seenInterrupts = before;
-      prev = info;
-      ++pulled;
-      ++kinds[info.kind];
+    ++counts.ticks;
+    if (clock([&] { return le_utt_pull_frame(utt.get(), out.data(), bytes + 16, &info); }) != 1) {
+      ++counts.late;
+      continue;
     }
+    if (prev.seq >= 0) checkSequence(prev, info, before != seenInterrupts);
+    seenInterrupts = before;
+    prev = info;
+    ++counts.pulled;
+    ++counts.kinds[info.kind];
     if (rssWarm == 0 && std::chrono::steady_clock::now() > warm) rssWarm = residentKiB();
-    std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<int>(0, 40)(rng)));
   }
   done = true;
   pusher.join();
   watcher.join();
-  EXPECT_GT(kinds[1], 0) << "speech frames";
+  EXPECT_GT(counts.kinds[1], 0) << "speech frames";
   // A full-length run sees utterances end and ramp; a short one (under a sanitizer) may not.
-  if (soakSeconds() >= 20) EXPECT_GT(kinds[2], 0) << "ramp frames";
+  if (soakSeconds() >= 20) EXPECT_GT(counts.kinds[2], 0) << "ramp frames";
   EXPECT_LT(clock.longest.load(), 1.0) << "a host call blocked";
+  const int64_t rssEnd = residentKiB();
 #if !defined(__SANITIZE_THREAD__) && !defined(__SANITIZE_ADDRESS__)
   // The sanitizers' own shadow and history memory grows with the run; only a plain build can tell.
-  const int64_t rssEnd = residentKiB();
   EXPECT_LT(rssEnd, rssWarm + rssWarm / 5 + 32 * 1024) << "resident memory grew from " << rssWarm << " KiB";
 #endif
   char text[256] = "";
@@ -151,12 +179,16 @@ TEST_P(UttSoak, RandomHostTrafficKeepsEveryPromise) {
   int64_t borrowed = 0;
   EXPECT_EQ(le_utt_tessera_stats(utt.get(), &borrowed, nullptr, text, sizeof text), c.teethThread ? 1 : 0) << text;
   if (c.teethThread) EXPECT_GT(borrowed, 0);
+  le_utt_stats stats;
+  le_utt_get_stats(utt.get(), &stats);
+  printFigures(c, counts, stats, interrupts.load(), rssStart, rssEnd, clock.longest.load());
 }
 
 INSTANTIATE_TEST_SUITE_P(Hosts, UttSoak,
-                         testing::Values(SoakCase{"Plain", "test", nullptr},
-                                         SoakCase{"TeethThread", "test-crop128", "1"},
-                                         SoakCase{"TeethInline", "test-crop128", "0"}),
+                         testing::Values(SoakCase{"Plain", "test", "test", nullptr},
+                                         SoakCase{"TeethThread", "test-crop128", "test-crop128", "1"},
+                                         SoakCase{"TeethInline", "test-crop128", "test-crop128", "0"},
+                                         SoakCase{"MotionTeethThread", "test-crop128", "motion-test", "1"}),
                          [](const testing::TestParamInfo<SoakCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
