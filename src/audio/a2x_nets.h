@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "core/ort_log.h"
+
 namespace le {
 
 class A2xNets {
@@ -32,7 +34,7 @@ class A2xNets {
   void decode(const float* ctx, float* prev, float* hidden, int64_t h);
 
  private:
-  Ort::Env env_{ORT_LOGGING_LEVEL_WARNING, "le_a2x"};
+  Ort::Env env_{ORT_LOGGING_LEVEL_WARNING, "le_a2x", ortLog, nullptr};
   Ort::SessionOptions options_;
   Ort::Session encoder_{nullptr};
   Ort::Session decoder_{nullptr};

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "core/ort_log.h"
+
 namespace le::fca {
 
 class Animator {
@@ -26,7 +28,7 @@ class Animator {
   // One step of the network: prev becomes m and h becomes hn.
   void step(const float* cond, float* prev, float* h);
 
-  Ort::Env env_{ORT_LOGGING_LEVEL_WARNING, "le_fca"};
+  Ort::Env env_{ORT_LOGGING_LEVEL_WARNING, "le_fca", le::ortLog, nullptr};
   Ort::SessionOptions options_;
   Ort::Session encoder_{nullptr};
   Ort::Session animator_{nullptr};

@@ -10,6 +10,7 @@
 #include "audio/motion_ep.h"
 #include "audio/motion_layout.h"
 #include "core/log.h"
+#include "core/ort_log.h"
 #include "render/session/renderer_ep.h"
 
 namespace le::audio {
@@ -88,7 +89,7 @@ bool spinRequested() {
 }  // namespace
 
 struct MotionNets::Impl {
-  Ort::Env env{ORT_LOGGING_LEVEL_WARNING, "le_motion"};
+  Ort::Env env{ORT_LOGGING_LEVEL_WARNING, "le_motion", ortLog, nullptr};
   Ort::SessionOptions options;
   std::string epName = "cpu";
   std::unique_ptr<Net> student, lmdm, stitch;

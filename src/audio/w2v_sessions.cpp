@@ -13,6 +13,7 @@
 #include "audio/w2v_run.h"
 #include "bundle/path_util.h"
 #include "core/log.h"
+#include "core/ort_log.h"
 
 namespace le::w2v {
 namespace {
@@ -33,7 +34,7 @@ std::mutex g_zeroemb_mtx;
 std::vector<float>* g_zeroemb = nullptr;  // guarded by g_zeroemb_mtx
 
 Ort::Env& envLocked() {
-  if (!g_w2v_env) g_w2v_env = new Ort::Env(ORT_LOGGING_LEVEL_WARNING, "le_a2x_w2v");
+  if (!g_w2v_env) g_w2v_env = new Ort::Env(ORT_LOGGING_LEVEL_WARNING, "le_a2x_w2v", ortLog, nullptr);
   return *g_w2v_env;
 }
 

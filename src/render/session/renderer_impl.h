@@ -11,9 +11,10 @@
 #include <vector>
 
 #include "bundle/identity.h"
+#include "core/ort_log.h"
 #include "render/graph/onnx_proto_writer.h"
-#include "render/session/source_cone_ring.h"
 #include "render/session/renderer.h"
+#include "render/session/source_cone_ring.h"
 #include "tessera/lip_contour.h"
 
 namespace le {
@@ -61,7 +62,7 @@ struct Renderer::Impl {
   bool lipBound = false;
 
   std::string epName;
-  Ort::Env env{ORT_LOGGING_LEVEL_WARNING, "le"};
+  Ort::Env env{ORT_LOGGING_LEVEL_WARNING, "le", ortLog, nullptr};
   Ort::SessionOptions options{nullptr};
   Ort::Session session{nullptr};
   Ort::IoBinding binding{nullptr};

@@ -304,6 +304,12 @@ def compose_graph(name, one=1.0, one_node=False, passthroughs=0, alpha_op="Clip"
     save(name, helper.make_graph(nodes, name, inputs, outputs, inits), [("", 17)])
 
 
+# An initializer no node reads: ONNX Runtime warns while it loads the model.
+g = helper.make_graph([helper.make_node("Identity", ["x"], ["y"], name="pass")], "unused_initializer",
+                      [vi("x", [1, 4])], [vi("y", [1, 4])],
+                      [numpy_helper.from_array(np.zeros(4, np.float32), "never_read")])
+save("unused_initializer", g, [("", 17)])
+
 compose_graph("compose")
 compose_graph("compose_constant_one", one_node=True, passthroughs=3)
 compose_graph("compose_0999", one=0.999)

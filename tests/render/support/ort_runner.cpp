@@ -6,6 +6,7 @@
 #include <limits>
 #include <random>
 
+#include "core/ort_log.h"
 #include "render/ops/int8_conv_domain.h"
 #include "render/ops/zentrova_domain.h"
 
@@ -14,7 +15,7 @@ namespace le::test {
 namespace {
 
 Ort::Env& env() {
-  static Ort::Env instance(ORT_LOGGING_LEVEL_WARNING, "le");
+  static Ort::Env instance(ORT_LOGGING_LEVEL_WARNING, "le", le::ortLog, nullptr);
   return instance;
 }
 
