@@ -75,14 +75,19 @@ struct PullCounts {
   int64_t late = 0;  // clock ticks on which no frame was waiting
 };
 
-void printFigures(const SoakCase& c, const PullCounts& p, const le_utt_stats& s, int64_t interrupts, int64_t rssStart,
-                  int64_t rssEnd, double longestCall) {
+struct ResidentKiB {
+  int64_t start = 0, warm = 0, end = 0;
+};
+
+void printFigures(const SoakCase& c, const PullCounts& p, const le_utt_stats& s, int64_t interrupts,
+                  const ResidentKiB& rss, double longestCall) {
   std::printf(
       "soak %s: %.0f s, frames pulled %lld (speech %lld, ramp %lld, idle %lld), utterances %lld, interrupts %lld, "
-      "late pulls %lld of %lld ticks, resident memory %lld KiB at start, %lld KiB at end, longest host call %.1f ms\n",
+      "late pulls %lld of %lld ticks, resident memory %lld KiB at start, %lld KiB after a quarter, %lld KiB at end, "
+      "longest host call %.1f ms\n",
       c.name, soakSeconds(), (long long)p.pulled, (long long)p.kinds[1], (long long)p.kinds[2], (long long)p.kinds[0],
       (long long)s.utterancesStarted, (long long)interrupts, (long long)p.late, (long long)p.ticks,
-      (long long)rssStart, (long long)rssEnd, longestCall * 1000);
+      (long long)rss.start, (long long)rss.warm, (long long)rss.end, longestCall * 1000);
 }
 
 class UttSoak : public testing::TestWithParam<SoakCase> {};
@@ -181,7 +186,7 @@ TEST_P(UttSoak, RandomHostTrafficKeepsEveryPromise) {
   if (c.teethThread) EXPECT_GT(borrowed, 0);
   le_utt_stats stats;
   le_utt_get_stats(utt.get(), &stats);
-  printFigures(c, counts, stats, interrupts.load(), rssStart, rssEnd, clock.longest.load());
+  printFigures(c, counts, stats, interrupts.load(), {rssStart, rssWarm, rssEnd}, clock.longest.load());
 }
 
 INSTANTIATE_TEST_SUITE_P(Hosts, UttSoak,
