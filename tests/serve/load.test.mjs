@@ -9,7 +9,7 @@ import { after, before, describe, it } from 'node:test';
 import { rssKb, startServer, until } from './server.mjs';
 
 const ROUNDS = 12;
-const MAX_UPLOAD = 16 << 20;
+const MAX_UPLOAD_MB = 1;
 
 let server;
 
@@ -65,13 +65,13 @@ async function oneRound(viewer, round) {
   viewer.ws.send(new Uint8Array([0x5a, 1, 2, 3]));
   viewer.ws.send(new Uint8Array([0x4d, 1, 2, 3]));
   viewer.ws.send(new Uint8Array([0x55, 200, 0, 1]));
-  if (round % 4 === 0) viewer.ws.send(new Uint8Array(MAX_UPLOAD + 8192));
+  if (round % 4 === 0) viewer.ws.send(new Uint8Array((MAX_UPLOAD_MB << 20) + 8192));
   const expected = bad.length + 3 + (round % 4 === 0 ? 1 : 0);
   await until(`${expected} errors answered`, () => errorsOf(viewer.seen).length >= errorsBefore + expected, 20000);
 }
 
 describe('le-serve under load', () => {
-  before(async () => { server = await startServer(); });
+  before(async () => { server = await startServer({ args: ['--max-upload', String(MAX_UPLOAD_MB)] }); });
   after(async () => {
     if (server) assert.deepEqual(await server.stop(), { code: 0, signal: null }, server.stderr());
   });
@@ -79,26 +79,30 @@ describe('le-serve under load', () => {
   it('keeps the viewer\'s stream going and its memory flat through bad clients and bad messages', async () => {
     const viewer = connectViewer();
     await viewer.opened;
-    await until('idle frames', () => viewer.seen.frames >= 10, 15000);
-    await oneRound(viewer, 0);
-    const baseline = rssKb(server.pid);
-    for (let round = 1; round <= ROUNDS; round++) {
-      const framesBefore = viewer.seen.frames;
-      await oneRound(viewer, round);
-      assert.ok(viewer.seen.frames > framesBefore, `frames kept coming in round ${round}`);
+    try {
+      await until('idle frames', () => viewer.seen.frames >= 10, 15000);
+      await oneRound(viewer, 0);
+      const baseline = rssKb(server.pid);
+      for (let round = 1; round <= ROUNDS; round++) {
+        const framesBefore = viewer.seen.frames;
+        await oneRound(viewer, round);
+        assert.ok(viewer.seen.frames > framesBefore, `frames kept coming in round ${round}`);
+      }
+      const grownKb = rssKb(server.pid) - baseline;
+      const errors = errorsOf(viewer.seen);
+      assert.ok(errors.includes('le-serve: a message is not a JSON object'), errors.join('\n'));
+      assert.ok(errors.includes('le-serve: unknown message type "dance"'));
+      assert.ok(errors.includes('le-serve: the text is empty'));
+      assert.ok(errors.includes('le-serve: microphone audio must be whole 16-bit samples'));
+      assert.ok(errors.some((e) => /^le-serve: a message of 1\.0 MB is over the limit of 1 MB$/.test(e)), errors.join('\n'));
+      const gap = longestGap(viewer.seen.frameTimes);
+      assert.ok(gap < 3000, `the stream paused for ${gap} ms`);
+      assert.ok(grownKb < 16 * 1024, `resident set grew by ${grownKb} kB over ${ROUNDS} rounds`);
+      assert.ok(!viewer.seen.closed);
+    } finally {
+      viewer.ws.close();
+      await until('the viewer closed', () => viewer.seen.closed, 5000);
     }
-    const grownKb = rssKb(server.pid) - baseline;
-    const errors = errorsOf(viewer.seen);
-    assert.ok(errors.includes('le-serve: a message is not a JSON object'), errors.join('\n'));
-    assert.ok(errors.includes('le-serve: unknown message type "dance"'));
-    assert.ok(errors.includes('le-serve: the text is empty'));
-    assert.ok(errors.includes('le-serve: microphone audio must be whole 16-bit samples'));
-    assert.ok(errors.some((e) => /^le-serve: a message of 16\.0 MB is over the limit of 16 MB$/.test(e)), errors.join('\n'));
-    assert.ok(longestGap(viewer.seen.frameTimes) < 2000, `the stream paused for ${longestGap(viewer.seen.frameTimes)} ms`);
-    assert.ok(grownKb < 16 * 1024, `resident set grew by ${grownKb} kB over ${ROUNDS} rounds`);
-    assert.ok(!viewer.seen.closed);
-    viewer.ws.close();
-    await until('the viewer closed', () => viewer.seen.closed, 5000);
   });
 
   it('drops frames for a viewer that stops reading, and serves the next one', async () => {
@@ -108,15 +112,15 @@ describe('le-serve under load', () => {
                   'Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n');
     await new Promise((r) => stalled.once('data', r));
     stalled.pause();
-    await new Promise((r) => setTimeout(r, 4000));
-    assert.match(await rawExchange('GET / HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n'), /^HTTP\/1\.1 200/);
+    // Once the kernel's buffers on both ends are full, the server drops the frames; le-serve's
+    // figures at /stats say so.
+    const stats = async () => (await fetch(`${server.url}stats`)).json();
+    await until('frames dropped for the stalled viewer', async () => (await stats()).framesDropped > 0, 40000);
     stalled.destroy();
     const next = connectViewer();
     await next.opened;
     await until('the next viewer\'s hello and stats', () => next.seen.messages.some((m) => m.type === 'stats'), 10000);
     assert.ok(next.seen.messages.some((m) => m.type === 'hello'), 'the next viewer drives');
-    const stats = next.seen.messages.find((m) => m.type === 'stats');
-    assert.ok(stats.framesDropped > 0, 'frames for the stalled viewer were dropped and counted');
     await until('frames for the next viewer', () => next.seen.frames >= 10, 10000);
     next.ws.close();
   });

@@ -3,7 +3,8 @@
 // text box, a recording picker, the microphone, an interrupt button and live figures. One viewer
 // drives at a time. Only the library's C interface is used.
 //
-//   le-serve BUNDLE --motion DIR [--port 8080] [--listen ADDR] [--teeth] [--threads N] [--verbose]
+//   le-serve BUNDLE --motion DIR [--port 8080] [--listen ADDR] [--teeth] [--max-upload MB] [--threads N]
+//            [--verbose]
 //
 // A failure to start ends the run with one line on standard error and exit status 1.
 #include <cstdio>
@@ -31,6 +32,7 @@ int run(const Options& o) {
   ServerOptions server;
   server.address = o.listen;
   server.port = o.port;
+  server.limits.maxUploadBytes = size_t(o.maxUploadMb) << 20;
   serve(stage, server);
   return 0;
 }

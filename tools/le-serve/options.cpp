@@ -9,13 +9,15 @@
 namespace le_serve {
 
 const char kUsage[] =
-    "usage: le-serve BUNDLE --motion DIR [--port 8080] [--listen ADDR] [--teeth] [--threads N] [--verbose]\n"
+    "usage: le-serve BUNDLE --motion DIR [--port 8080] [--listen ADDR] [--teeth] [--max-upload MB] [--threads N]\n"
+    "                [--verbose]\n"
     "       le-serve --help | --version\n"
     "Serves a page that shows the person live and lets one viewer at a time make it speak.\n"
     "  --motion DIR     motion directory of the speech engine\n"
     "  --port N         TCP port (default 8080; 0 takes any free port)\n"
     "  --listen ADDR    address to listen on (default 127.0.0.1: this machine only)\n"
     "  --teeth          borrow real teeth from the bundle's teeth bank into every speech frame\n"
+    "  --max-upload MB  the largest recording a viewer may send (default 16)\n"
     "  --threads N      the session's and the speech engine's thread count\n"
     "  --verbose        show every diagnostic line of the library (default: its warnings)\n";
 
@@ -50,6 +52,7 @@ Options parseOptions(int argc, char** argv) {
     if (a == "--motion") o.motion = value();
     else if (a == "--listen") o.listen = value();
     else if (a == "--port") o.port = integer(value(), "--port");
+    else if (a == "--max-upload") o.maxUploadMb = integer(value(), "--max-upload");
     else if (a == "--threads") o.threads = integer(value(), "--threads");
     else if (a == "--teeth") o.teeth = true;
     else if (a == "--verbose") o.verbose = true;
@@ -60,6 +63,7 @@ Options parseOptions(int argc, char** argv) {
   if (o.bundle.empty()) usage("BUNDLE is required");
   if (o.motion.empty()) usage("--motion DIR is required");
   if (o.port < 0 || o.port > 65535) usage("--port must be from 0 to 65535");
+  if (o.maxUploadMb < 1 || o.maxUploadMb > 1024) usage("--max-upload must be from 1 to 1024 (MB)");
   if (o.threads < 0) usage("--threads must not be negative");
   return o;
 }

@@ -13,6 +13,7 @@ struct Options {
   bool teeth = false;
   bool verbose = false;
   int threads = 0;
+  int maxUploadMb = 16;  // the largest recording (and message) a viewer may send
 };
 
 // Parses argv; answers --help and --version itself (exit 0); a bad command line prints one line

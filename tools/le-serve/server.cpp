@@ -164,7 +164,9 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
     if (request.method() != http::verb::get)
       return respond(http::status::method_not_allowed, "text/plain", "le-serve: only GET\n", request.keep_alive());
     const std::string_view target(request.target().data(), request.target().size());
-    const PageFile* file = findPageFile(target.substr(0, target.find('?')));
+    const std::string_view path = target.substr(0, target.find('?'));
+    if (path == "/stats") return respond(http::status::ok, "application/json", studio_.stats(), request.keep_alive());
+    const PageFile* file = findPageFile(path);
     if (!file) return respond(http::status::not_found, "text/plain", "le-serve: no such page\n", request.keep_alive());
     respond(http::status::ok, file->contentType, file->body, request.keep_alive());
   }

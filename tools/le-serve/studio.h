@@ -51,7 +51,8 @@ class Studio {
   // One turn of the 25 fps clock.
   void tick();
 
-  const LinkFigures& link() const { return link_; }
+  // The figures the stats message carries, as of now.
+  std::string stats() const { return statsMessage(stage_.figures(), link_); }
 
  private:
   void command(const Command& c);
