@@ -44,6 +44,8 @@ class ViewerSocket : public std::enable_shared_from_this<ViewerSocket>, public V
   void accept(http::request<http::string_body> request) {
     beast::error_code ignored;
     beast::get_lowest_layer(ws_).socket().set_option(net::socket_base::send_buffer_size(kSendBufferBytes), ignored);
+    // Beast's server timeouts ping a viewer that only watches, and let one go that answers no ping
+    // for 300 s, which frees the drive.
     ws_.set_option(websocket::stream_base::timeout::suggested(beast::role_type::server));
     // The limit that ends a connection is far above the one that answers with an error.
     ws_.read_message_max(std::size_t(1) << 30);
