@@ -130,7 +130,8 @@ TEST_P(EveryTool, AnswersVersionWithTheLibraryVersion) {
   EXPECT_EQ(le_version(), unsigned(LE_VERSION_INT));
 }
 
-INSTANTIATE_TEST_SUITE_P(Tools, EveryTool, testing::Values("le-info", "le-imx", "le-render", "le-speak"),
+INSTANTIATE_TEST_SUITE_P(Tools, EveryTool,
+                         testing::Values("le-info", "le-imx", "le-render", "le-speak", "le-serve"),
                          [](const testing::TestParamInfo<const char*>& info) {
                            std::string name = info.param;
                            name.erase(std::remove(name.begin(), name.end(), '-'), name.end());
@@ -294,6 +295,29 @@ TEST(LeRender, RendersARecordedUtteranceWithItsAudio) {
   EXPECT_EQ(runTool("le-render " + bundle + " --out x.mp4 --skip 2").status, 2);
   EXPECT_EQ(runTool("le-render " + bundle + " --out x.mp4 --wav a.wav --frames 3").status, 2);
   EXPECT_EQ(runTool("le-render " + bundle + " --out x.mp4 --wav a.wav --skip -1").status, 2);
+}
+
+// le-serve refuses a bad command line, a missing motion directory and an address it cannot take
+// with one line on standard error and exit status 1, before it serves anything.
+TEST(LeServe, RefusesWhatItCannotServe) {
+  TempDir dir;
+  const std::string bundle = std::string(LE_TEST_FIXTURES) + "/test";
+  const struct {
+    std::string args, line;
+  } cases[] = {
+      {bundle, "le-serve: --motion DIR is required (le-serve --help shows the usage)\n"},
+      {bundle + " --motion " + bundle + " --port 70000",
+       "le-serve: --port must be from 0 to 65535 (le-serve --help shows the usage)\n"},
+      {bundle + " --motion " + bundle + " --max-upload 0",
+       "le-serve: --max-upload must be from 1 to 1024 (MB) (le-serve --help shows the usage)\n"},
+      {bundle + " --motion " + (dir / "none"), "le-serve: no motion directory " + (dir / "none") + "\n"},
+  };
+  for (const auto& c : cases) {
+    ToolRun r = runTool("le-serve " + c.args, dir / "err");
+    EXPECT_EQ(r.status, 1) << c.args;
+    EXPECT_EQ(lastLine(readFile(dir / "err")), c.line) << c.args;
+    EXPECT_EQ(r.out, "") << c.args;
+  }
 }
 
 }  // namespace le::test

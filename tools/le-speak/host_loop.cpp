@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "audio_pusher.h"
+#include "common/audio_pusher.h"
 
 namespace le_speak {
 namespace {
@@ -37,7 +37,7 @@ class PullLoop {
   le_utt* utt_;
   const HostOptions& options_;
   const FrameSink& sink_;
-  AudioPusher pusher_;
+  le::tool::AudioPusher pusher_;
   std::vector<uint8_t> frame_;
   HostReport report_;
   int64_t pulled_ = 0;

@@ -9,8 +9,6 @@
 //
 // Any failure ends the run with one line on standard error and exit status 1, and removes the
 // unfinished file.
-#include <sys/stat.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -21,15 +19,16 @@
 
 #include "common/audio_file.h"
 #include "common/mp4_writer.h"
+#include "common/pipeline_host.h"
 #include "common/progress_bar.h"
 #include "host_loop.h"
 #include "le/le.h"
 #include "le/le_utt.h"
 #include "options.h"
 #include "common/resampler.h"
-#include "speech_synth.h"
+#include "common/speech_synth.h"
+#include "common/teeth_arm.h"
 #include "summary.h"
-#include "teeth_arm.h"
 #include "utterance_audio.h"
 
 namespace le_speak {
@@ -42,19 +41,10 @@ constexpr int kFps = 25;
 // The ramp back to idle after speech (the pipeline's default length).
 constexpr int kRampFrames = 6;
 
-using Session = std::unique_ptr<le_ctx, void (*)(le_ctx*)>;
-using Pipeline = std::unique_ptr<le_utt, void (*)(le_utt*)>;
-
-// The library's diagnostic lines ("[tag] text"): its warnings always reach standard error, the
-// rest only with --verbose, so that a failing run ends in the tool's one line.
-void forwardLibraryLog(const char* line, void* verbose) {
-  const char* text = std::strstr(line, "] ");
-  const bool warning = text && std::strncmp(text + 2, "WARNING", 7) == 0;
-  if (warning || *static_cast<const bool*>(verbose)) std::fprintf(stderr, "%s\n", line);
-}
-
 std::vector<int16_t> speechOf(const Options& o) {
-  return o.wav.empty() ? synthesiseSpeech(o.text) : le::tool::readAudioFile(o.wav, "le-speak");
+  if (!o.wav.empty()) return le::tool::readAudioFile(o.wav, "le-speak");
+  if (o.text.find_first_not_of(" \t\r\n") == std::string::npos) throw std::runtime_error("le-speak: --text is empty");
+  return le::tool::synthesiseSpeech(o.text, "le-speak");
 }
 
 int writePcm(const std::vector<int16_t>& audio, const std::string& path) {
@@ -64,24 +54,6 @@ int writePcm(const std::vector<int16_t>& audio, const std::string& path) {
   std::printf("le-speak: %zu samples (%.2f s at 16 kHz mono) -> %s\n", audio.size(),
               double(audio.size()) / kPipelineRate, path.c_str());
   return 0;
-}
-
-// Creates the pipeline and waits for its warm-up: audio pushed before it would be discarded.
-Pipeline openPipeline(le_ctx* ctx, const Options& o) {
-  struct stat st;
-  if (::stat(o.motion.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-    throw std::runtime_error("le-speak: no motion directory " + o.motion);
-  le_utt_opts opts{};
-  opts.motion_dir = o.motion.c_str();
-  opts.threads = o.threads;
-  Pipeline utt(le_utt_create(ctx, &opts), &le_utt_destroy);
-  if (!utt) throw std::runtime_error(std::string("le-speak: ") + le_utt_last_error());
-  int ready;
-  while ((ready = le_utt_ready(utt.get())) == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  if (ready < 0)
-    throw std::runtime_error("le-speak: the motion directory " + o.motion +
-                             " cannot drive speech: " + le_utt_last_error());
-  return utt;
 }
 
 // H.264 (or, without one, MPEG-4 Part 2) with the speech beside it as AAC. veryfast: the encoder
@@ -100,14 +72,13 @@ le::tool::Mp4Options mp4Options(const OutputInfo& info) {
 }
 
 int speak(const Options& o, std::vector<int16_t> audio) {
-  le_log_set(&forwardLibraryLog, const_cast<bool*>(&o.verbose));
-  Session session(le_create(o.bundle.c_str(), "b1", o.threads, nullptr), &le_destroy);
-  if (!session) throw std::runtime_error(std::string("le-speak: ") + le_last_error());
+  le::tool::forwardLibraryLog(o.verbose);
+  const le::tool::Session session = le::tool::openSession(o.bundle, o.threads, "le-speak");
   le_ctx* ctx = session.get();
   const OutputInfo info{o.out, "", le_width(ctx), le_height(ctx), kFps, double(audio.size()) / kPipelineRate, o.fast};
-  Pipeline utt = openPipeline(ctx, o);
+  const le::tool::Pipeline utt = le::tool::openPipeline(ctx, o.motion, o.threads, "le-speak");
   if (o.teeth) {
-    const TeethArmed armed = armTeeth(utt.get(), o.bundle);
+    const le::tool::TeethArmed armed = le::tool::armTeeth(utt.get(), o.bundle, "le-speak");
     std::printf("le-speak: teeth borrow armed: %d donors, compose geometry %s\n", armed.donors, armed.geometry.c_str());
   }
 
@@ -140,7 +111,7 @@ int speak(const Options& o, std::vector<int16_t> audio) {
   OutputInfo done = info;
   done.videoEncoder = writer.videoEncoder();
   printSummary(report, done);
-  if (o.teeth) std::printf("le-speak: %s\n", teethSummary(utt.get()).c_str());
+  if (o.teeth) std::printf("le-speak: %s\n", le::tool::teethSummary(utt.get()).c_str());
   return 0;
 }
 

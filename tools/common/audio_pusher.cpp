@@ -1,9 +1,9 @@
-#include "audio_pusher.h"
+#include "common/audio_pusher.h"
 
 #include <algorithm>
 #include <chrono>
 
-namespace le_speak {
+namespace le::tool {
 
 AudioPusher::~AudioPusher() {
   stop_ = true;
@@ -28,4 +28,4 @@ void AudioPusher::run(bool fast) {
   done_ = true;
 }
 
-}  // namespace le_speak
+}  // namespace le::tool

@@ -9,7 +9,7 @@
 
 #include "le/le_utt.h"
 
-namespace le_speak {
+namespace le::tool {
 
 class AudioPusher {
  public:
@@ -40,4 +40,4 @@ class AudioPusher {
   std::thread thread_;
 };
 
-}  // namespace le_speak
+}  // namespace le::tool
