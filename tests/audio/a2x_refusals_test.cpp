@@ -11,37 +11,10 @@
 #include "audio/a2x_host.h"
 #include "le/le.h"
 #include "support/scoped_env.h"
+#include "support/log_capture.h"
 
 namespace le::test {
 namespace {
-
-// Collects the library's diagnostic lines while it lives.
-class LogCapture {
- public:
-  LogCapture() { le_log_set(&LogCapture::take, this); }
-  ~LogCapture() { le_log_set(nullptr, nullptr); }
-  bool saw(const std::string& part) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (const std::string& line : lines_)
-      if (line.find(part) != std::string::npos) return true;
-    return false;
-  }
-  std::string all() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    std::string text;
-    for (const std::string& line : lines_) text += line + "\n";
-    return text;
-  }
-
- private:
-  static void take(const char* line, void* user) {
-    auto* self = static_cast<LogCapture*>(user);
-    std::lock_guard<std::mutex> lock(self->mutex_);
-    self->lines_.push_back(line);
-  }
-  std::mutex mutex_;
-  std::vector<std::string> lines_;  // guarded by mutex_
-};
 
 struct RefusalCase {
   const char* name;

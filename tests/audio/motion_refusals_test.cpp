@@ -7,6 +7,7 @@
 
 #include "le/le.h"
 #include "motion_fixture.h"
+#include "support/log_capture.h"
 
 namespace le::test {
 namespace {
@@ -47,32 +48,6 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"no_directory", "no-such-motion-dir", "", "le_motion_create: cannot open $DIR/meta.json"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// Collects the library's diagnostic lines while alive.
-class LogCapture {
- public:
-  LogCapture() { le_log_set(&LogCapture::receive, this); }
-  ~LogCapture() { le_log_set(nullptr, nullptr); }
-  std::vector<std::string> lines() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return lines_;
-  }
-
- private:
-  static void receive(const char* line, void* self) {
-    auto* capture = static_cast<LogCapture*>(self);
-    std::lock_guard<std::mutex> lock(capture->mutex_);
-    capture->lines_.push_back(line);
-  }
-  std::mutex mutex_;
-  std::vector<std::string> lines_;
-};
-
-bool anyLineHas(const std::vector<std::string>& lines, const std::string& text) {
-  for (const std::string& l : lines)
-    if (l.find(text) != std::string::npos) return true;
-  return false;
-}
-
 class MotionEp : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(MotionEp, EmptyNullAndCoreMlRequestsRunOnTheCpu) {
@@ -80,10 +55,9 @@ TEST_P(MotionEp, EmptyNullAndCoreMlRequestsRunOnTheCpu) {
   MotionHandle h(motionDir("motion-test"), 1, GetParam());
   ASSERT_NE(h.m, nullptr) << le_motion_last_error();
   EXPECT_EQ(le_motion_nt(h.m), 12);
-  const std::vector<std::string> lines = log.lines();
-  EXPECT_TRUE(anyLineHas(lines, "ep=cpu")) << "the networks run on the CPU provider";
+  EXPECT_TRUE(log.saw("ep=cpu")) << "the networks run on the CPU provider";
   const bool coreml = GetParam() && std::string(GetParam()).rfind("coreml", 0) == 0;
-  EXPECT_EQ(anyLineHas(lines, "[le_motion] CoreML EP unavailable"), coreml);
+  EXPECT_EQ(log.saw("[le_motion] CoreML EP unavailable"), coreml);
 }
 
 INSTANTIATE_TEST_SUITE_P(Requests, MotionEp, ::testing::Values("", nullptr, "coreml", "coreml_ane"));

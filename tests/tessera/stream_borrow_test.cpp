@@ -16,6 +16,7 @@
 #include "tessera/bank_decoder.h"
 #include "tessera/errors.h"
 #include "tessera/teeth_members.h"
+#include "support/log_capture.h"
 
 namespace le::tessera {
 namespace {
@@ -43,16 +44,6 @@ struct Members {
   BankData bank;
   HeadWeights head;
   ServeConfig config;
-};
-
-class LogCapture {
- public:
-  LogCapture() { le_log_set(&LogCapture::take, this); }
-  ~LogCapture() { le_log_set(nullptr, nullptr); }
-  std::string text;
-
- private:
-  static void take(const char* line, void* self) { static_cast<LogCapture*>(self)->text += std::string(line) + "\n"; }
 };
 
 GeometryStamp smallStamp() {
@@ -109,13 +100,12 @@ TEST(StreamBorrowWriteBack, RgbaTakesTheBorrowedBytesAndOpaqueAlpha) {
 TEST(StreamBorrow, SaysWhichMaskItServesAndRefusesCanvasesItCannotServe) {
   const Members m;
   {
-    LogCapture log;
+    le::test::LogCapture log;
     StreamBorrow borrow(m.bank, m.head, m.config, m.pi(), "");
     EXPECT_FALSE(borrow.hasLipContour());
-    EXPECT_NE(log.text.find("[borrow] !!! delivery mask: ELLIPSE \xe2\x80\x94 this bundle carries no "
-                            "lip_template.v1.json"),
-              std::string::npos)
-        << log.text;
+    EXPECT_TRUE(log.saw("[borrow] !!! delivery mask: ELLIPSE \xe2\x80\x94 this bundle carries no "
+                        "lip_template.v1.json"))
+        << log.all();
     std::vector<uint8_t> split;
     EXPECT_FALSE(borrow.hostSplit(split));
     EXPECT_STREQ(borrow.backend(), "cpu");
@@ -157,7 +147,7 @@ double distanceToDonors(const TeethPass& pass, const std::vector<float>& crop, i
 
 TEST(StreamBorrow, PullsARenderedMouthTowardTheBanksDonors) {
   const Members m;
-  LogCapture quiet;
+  le::test::LogCapture quiet;
   le_ctx* ctx = le_create(kBundle.c_str(), "b1", 1, "");
   ASSERT_NE(ctx, nullptr) << le_last_error();
   const std::string xs = le::test::readFile(kBundle + "/xs_target.bin");

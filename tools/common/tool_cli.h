@@ -4,6 +4,9 @@
 
 #include <cstdio>
 #include <cstring>
+#include <optional>
+#include <stdexcept>
+#include <string>
 
 #include "le/le.h"
 
@@ -28,6 +31,27 @@ inline bool answeredHelpOrVersion(int argc, char** argv, const char* tool, const
     return true;
   }
   return false;
+}
+
+// `text` read whole as a number: nullopt when it is not one or has anything after the number.
+inline std::optional<int> wholeInt(const std::string& text) {
+  try {
+    size_t used = 0;
+    const int v = std::stoi(text, &used);
+    if (used == text.size()) return v;
+  } catch (const std::exception&) {
+  }
+  return std::nullopt;
+}
+
+inline std::optional<double> wholeDouble(const std::string& text) {
+  try {
+    size_t used = 0;
+    const double v = std::stod(text, &used);
+    if (used == text.size()) return v;
+  } catch (const std::exception&) {
+  }
+  return std::nullopt;
 }
 
 }  // namespace le::tool

@@ -13,6 +13,7 @@
 // tagged so.
 // Any failure ends the run with exit status 1 and removes the unfinished file.
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -66,22 +67,12 @@ const char kUsage[] =
 }
 
 int toInt(const std::string& text, const char* flag) {
-  try {
-    size_t used = 0;
-    const int v = std::stoi(text, &used);
-    if (used == text.size()) return v;
-  } catch (const std::exception&) {
-  }
+  if (const auto v = le::tool::wholeInt(text)) return *v;
   usage((std::string(flag) + " needs an integer, not '" + text + "'").c_str());
 }
 
 float toFloat(const std::string& text, const char* flag) {
-  try {
-    size_t used = 0;
-    const float v = std::stof(text, &used);
-    if (used == text.size()) return v;
-  } catch (const std::exception&) {
-  }
+  if (const auto v = le::tool::wholeDouble(text); v && std::isfinite(float(*v))) return float(*v);
   usage((std::string(flag) + " needs a number, not '" + text + "'").c_str());
 }
 

@@ -29,12 +29,7 @@ namespace {
 }
 
 int integer(const std::string& text, const char* flag) {
-  try {
-    size_t used = 0;
-    const int v = std::stoi(text, &used);
-    if (used == text.size()) return v;
-  } catch (const std::exception&) {
-  }
+  if (const auto v = le::tool::wholeInt(text)) return *v;
   usage(std::string(flag) + " needs a number, not '" + text + "'");
 }
 

@@ -34,18 +34,10 @@ namespace {
 }
 
 template <class T>
-T number(const std::string& text, const char* flag, T (*convert)(const std::string&, size_t*)) {
-  try {
-    size_t used = 0;
-    const T v = convert(text, &used);
-    if (used == text.size()) return v;
-  } catch (const std::exception&) {
-  }
+T number(std::optional<T> (*read)(const std::string&), const std::string& text, const char* flag) {
+  if (const auto v = read(text)) return *v;
   usage(std::string(flag) + " needs a number, not '" + text + "'");
 }
-
-int toInt(const std::string& s, size_t* used) { return std::stoi(s, used); }
-double toDouble(const std::string& s, size_t* used) { return std::stod(s, used); }
 
 void requireCoherent(const Options& o) {
   if (o.wav.empty() == o.text.empty()) usage("give exactly one of --wav FILE and --text \"...\"");
@@ -80,10 +72,10 @@ Options parseOptions(int argc, char** argv) {
     else if (a == "--teeth") o.teeth = true;
     else if (a == "--verbose") o.verbose = true;
     else if (a == "--interrupt-at") {
-      o.interruptAt = number<double>(value(), "--interrupt-at", toDouble);
+      o.interruptAt = number(le::tool::wholeDouble, value(), "--interrupt-at");
       if (!(o.interruptAt >= 0.0)) usage("--interrupt-at needs a number of seconds from 0 on");
     }
-    else if (a == "--threads") o.threads = number<int>(value(), "--threads", toInt);
+    else if (a == "--threads") o.threads = number(le::tool::wholeInt, value(), "--threads");
     else if (!a.empty() && a[0] == '-') usage("unknown option " + a);
     else if (o.bundle.empty()) o.bundle = a;
     else usage("unexpected argument " + a);
