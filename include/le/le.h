@@ -42,9 +42,10 @@ LE_API int le_bundle_resolve_handle(const char* handle, char* out, size_t outLen
 /* Resolves the member `name` (its short name; the descriptive form is found too) of the bundle
  * `bundle` and writes its NUL-terminated path into out (outLen bytes).
  * Returns 1 when that file opens for reading, 0 when it does not, -1 on failure: NULL arguments
- * (last error left empty), a buffer too small, a bundle handle that cannot be resolved, or a name
- * that would leave the bundle (absolute, a ".." component, or a link out of the root); the
- * reason is in le_last_error() ("le_bundle_resolve_member: ..."), and out holds an empty string. */
+ * (last error left empty), a buffer too small, a bundle handle that cannot be resolved, a name
+ * that would leave the bundle (absolute, a ".." component, or a link out of the root), or a member
+ * that is a FIFO, device or socket (never opened, so the call does not block); the reason is in
+ * le_last_error() ("le_bundle_resolve_member: ..."), and out holds an empty string. */
 LE_API int le_bundle_resolve_member(const char* bundle, const char* name, char* out, size_t outLen);
 
 /* ---- Diagnostics ---------------------------------------------------------------------------- */

@@ -3,8 +3,6 @@
 #include "audio/a2x.h"
 
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <mutex>
 #include <stdexcept>
 
@@ -12,6 +10,7 @@
 #include "audio/a2x_nets.h"
 #include "audio/w2v_sessions.h"
 #include "bundle/bundle_path.h"
+#include "bundle/member_file.h"
 #include "bundle/member_names.h"
 #include "core/log.h"
 #include "pool/pool.h"
@@ -24,13 +23,19 @@ constexpr int kCadenceMs = 320;
 constexpr int kDefaultRight = 12;
 constexpr int kMaxSilencePrime = 200;
 
-std::string readText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+// The a2x tables and meta are a few kilobytes; no real one comes near this.
+constexpr uint64_t kMaxTableBytes = uint64_t(64) << 20;
+
+// The bytes of a member, empty when it does not exist. Read through member resolution, so a FIFO,
+// a device or a link out of the bundle is refused instead of blocking or reading without end.
+std::string readMemberText(const std::string& root, const std::string& name) {
+  const std::string path = resolveMember(root, name);
+  if (!memberExists(path)) return "";
+  return readWholeMember(path, kMaxTableBytes, "an a2x table");
 }
 
-std::vector<float> readFloats(const std::string& path) {
-  const std::string bytes = readText(path);
+std::vector<float> readFloats(const std::string& root, const std::string& name) {
+  const std::string bytes = readMemberText(root, name);
   std::vector<float> values(bytes.size() / sizeof(float));
   std::copy(bytes.data(), bytes.data() + values.size() * sizeof(float), reinterpret_cast<char*>(values.data()));
   return values;
@@ -60,7 +65,7 @@ A2x::A2x(const std::string& bundle, int threads) : threads_(threadCount(threads)
   nets_ = std::make_unique<A2xNets>(threads_);
   logCadenceOnce(threads_);
   const std::string root = resolveBundlePath(bundle);
-  const std::string metaText = readText(root + "/a2x_meta.json");
+  const std::string metaText = readMemberText(root, "a2x_meta.json");
   if (metaText.empty()) throw std::runtime_error("a2x_meta.json missing in " + root);
   const A2xMeta meta = parseA2xMeta(metaText);
   if (meta.window < 0 || meta.left < 0)
@@ -87,9 +92,9 @@ A2x::A2x(const std::string& bundle, int threads) : threads_(threadCount(threads)
 A2x::~A2x() = default;
 
 void A2x::readTables(const std::string& root) {
-  pos_ = readFloats(root + "/a2x_pos.f32");
-  const std::vector<float> norm = readFloats(root + "/a2x_norm.f32");
-  target_ = readFloats(resolveMember(root, "xs_target.bin"));
+  pos_ = readFloats(root, "a2x_pos.f32");
+  const std::vector<float> norm = readFloats(root, "a2x_norm.f32");
+  target_ = readFloats(root, "xs_target.bin");
   nt_ = int(target_.size() / kA2xKpFloats);
   if (h_ < 1 || pos_.size() < size_t(2 * h_) || norm.size() < size_t(2 * kA2xKpFloats) || nt_ < 1)
     throw std::runtime_error("pos/norm/xs_target read failed");

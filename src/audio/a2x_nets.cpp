@@ -7,6 +7,7 @@
 #include "audio/w2v_features.h"
 #include "audio/ort_tensors.h"
 #include "audio/w2v_options.h"
+#include "render/graph/onnx_model_check.h"
 
 namespace le {
 namespace {
@@ -18,6 +19,7 @@ constexpr int64_t kKeypointFloats = 63;
 A2xNets::A2xNets(int threads) : options_(w2v::encoderSessionOptions(threads, "enc/dec")) {}
 
 void A2xNets::openEncoder(const std::string& path) {
+  requirePlausibleModelFile(path);
   encoder_ = Ort::Session(env_, path.c_str(), options_);
   Ort::AllocatorWithDefaultOptions allocator;
   encoderOutputs_.clear();
@@ -25,7 +27,10 @@ void A2xNets::openEncoder(const std::string& path) {
     encoderOutputs_.push_back(encoder_.GetOutputNameAllocated(i, allocator).get());
 }
 
-void A2xNets::openDecoder(const std::string& path) { decoder_ = Ort::Session(env_, path.c_str(), options_); }
+void A2xNets::openDecoder(const std::string& path) {
+  requirePlausibleModelFile(path);
+  decoder_ = Ort::Session(env_, path.c_str(), options_);
+}
 
 void A2xNets::encode(const float* feat, const float* pos, const float* mask, int64_t l, int64_t h,
                      std::vector<float>& out, std::vector<float>& wn) {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "bundle/imx_container.h"
+#include "bundle/imx_layout.h"
 #include "bundle/path_util.h"
 #include "core/log.h"
 
@@ -56,11 +57,6 @@ std::string readWholeFile(const std::string& path, bool& opened) {
   size_t n;
   while ((n = std::fread(buf, 1, sizeof buf, f.get())) > 0) text.append(buf, n);
   return text;
-}
-
-bool isUnsafeMemberName(const std::string& name) {
-  return name[0] == '/' || name[0] == '\\' || name.find("..") != std::string::npos ||
-         name.find('\0') != std::string::npos;
 }
 
 // A container may carry a manifest made up only for the container's own bookkeeping; it is not a
@@ -187,11 +183,13 @@ void extractInto(const std::string& container, const std::string& dir) {
   File f(std::fopen(container.c_str(), "rb"));
   if (!f) throw std::runtime_error("cannot open container " + container);
   std::vector<imx::Entry> entries = imx::readToc(f.get(), container);
+  struct stat st;
+  const off_t tocEnd = ftello(f.get());
+  if (tocEnd < 0 || ::fstat(fileno(f.get()), &st) != 0) throw std::runtime_error("cannot open container " + container);
+  imx::requireSoundLayout(entries, uint64_t(tocEnd), uint64_t(st.st_size), container);
   std::vector<char> buf(kCopyBufferBytes);
   for (const imx::Entry& e : entries) {
     if (e.name.empty()) continue;
-    if (isUnsafeMemberName(e.name))
-      throw std::runtime_error(container + ": refusing unsafe member name '" + e.name + "'");
     if (isSyntheticManifest(f.get(), e)) continue;
     materialise(f.get(), container, e, dir, buf);
   }

@@ -1,27 +1,21 @@
 #include "bundle/manifest.h"
 
-#include <sys/stat.h>
-
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <limits>
-#include <memory>
 #include <stdexcept>
 
 #include "bundle/bundle_path.h"
 #include "bundle/manifest_key.h"
+#include "bundle/member_file.h"
 #include "bundle/member_names.h"
+#include "bundle/path_util.h"
 #include "core/log.h"
 
 namespace le {
 namespace {
 
 using namespace manifest_key;
-
-// The largest frame or crop side a manifest may declare: past 16K pixels a side is no video this
-// library plays, and every buffer sized by one stays far from overflow.
-constexpr int32_t kMaxImageSide = 16384;
 
 // JSON has no infinities or NaNs, but the scanner's strtod reads "inf" and "nan"; a non-finite
 // number would flow into sizes and blend weights unseen.
@@ -49,6 +43,21 @@ void requireSide(int32_t side, const char* key) {
                              std::to_string(kMaxImageSide) + ", the largest image side a bundle may declare");
 }
 
+void requireCanvas(int32_t W, int32_t H) {
+  const int64_t pixels = int64_t(W) * H;
+  if (pixels > kMaxCanvasPixels)
+    throw std::runtime_error("manifest: canvas " + std::to_string(W) + "x" + std::to_string(H) + " is " +
+                             std::to_string(pixels) + " pixels, which exceeds the limit of " +
+                             std::to_string(kMaxCanvasPixels) + " (an 8K UHD frame)");
+}
+
+void requireFrameCount(int32_t count, const char* key) {
+  if (count > kMaxFrameCount)
+    throw std::runtime_error("manifest: " + std::string(key) + " " + std::to_string(count) +
+                             " exceeds the limit of " + std::to_string(kMaxFrameCount) +
+                             " frames (a day of video at 25 fps)");
+}
+
 // The stamp dimension from the first of two keys that is present and not the absent marker.
 bool stampDim(const std::string& text, const char* a, const char* b, double& out) {
   for (const char* key : {a, b}) {
@@ -64,12 +73,7 @@ bool stampDim(const std::string& text, const char* a, const char* b, double& out
 }  // namespace
 
 std::string readTextFile(const std::string& path) {
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "rb"), &std::fclose);
-  struct stat st;
-  if (!f || ::fstat(fileno(f.get()), &st) != 0) throw std::runtime_error("cannot open " + path);
-  std::string text(size_t(st.st_size), '\0');
-  if (std::fread(text.data(), 1, text.size(), f.get()) != text.size()) throw std::runtime_error("short read " + path);
-  return text;
+  return readWholeMember(path, kMaxManifestBytes, "a manifest or template");
 }
 
 std::string readManifestText(const std::string& root) { return readTextFile(resolveMember(root, "manifest.json")); }
@@ -98,6 +102,9 @@ Manifest loadManifest(const std::string& bundle) {
   requireSide(m.W, "W");
   requireSide(m.H, "H");
   requireSide(m.crop, "crop");
+  requireCanvas(m.W, m.H);
+  requireFrameCount(m.NT, "NT");
+  requireFrameCount(m.frames, "frames");
 
   double w = 0, h = 0;
   if (stampDim(text, "M_src_w", "paste_source_width", w) && stampDim(text, "M_src_h", "paste_source_height", h)) {
@@ -124,10 +131,7 @@ Manifest loadManifest(const std::string& bundle) {
     throw std::runtime_error("manifest: bad paste-space stamp (M_src_w/M_src_h must be > 0)");
 
   std::string lipPath = resolveMember(root, "lip_template.v1.json");
-  if (std::unique_ptr<std::FILE, int (*)(std::FILE*)> lip{std::fopen(lipPath.c_str(), "rb"), &std::fclose}) {
-    lip.reset();
-    m.lipTemplateJson = readTextFile(lipPath);
-  }
+  if (opensForReading(lipPath)) m.lipTemplateJson = readTextFile(lipPath);
   return m;
 }
 

@@ -6,6 +6,14 @@
 
 namespace le {
 
+// Limits on what a manifest may declare. Real bundles stay far below them; each exists so that a
+// hostile manifest is refused before it sizes an allocation (a canvas frame, a decode buffer) that
+// no member's size would check first.
+inline constexpr int32_t kMaxImageSide = 16384;                   // W, H and crop, in pixels
+inline constexpr int64_t kMaxCanvasPixels = 7680LL * 4320;         // W x H: an 8K UHD frame
+inline constexpr int32_t kMaxFrameCount = 25 * 60 * 60 * 24;       // NT and frames: a day at 25 fps
+inline constexpr uint64_t kMaxManifestBytes = uint64_t(16) << 20;  // manifest.json, lip template
+
 struct Manifest {
   std::string root;   // resolved bundle directory
   std::string agent;
@@ -29,7 +37,8 @@ struct Manifest {
 // std::runtime_error naming the first key that is missing, ambiguous or out of range.
 Manifest loadManifest(const std::string& bundle);
 
-// Whole file as bytes; throws "cannot open <path>" / "short read <path>".
+// Whole file as bytes, at most kMaxManifestBytes; throws "cannot open <path>" / "short read <path>"
+// or the refusal of a directory, special file or larger file (bundle/member_file.h).
 std::string readTextFile(const std::string& path);
 
 // The text of the member "manifest.json" under root.

@@ -26,8 +26,8 @@ uint64_t checkedBytes(std::initializer_list<uint64_t> factors, const std::string
 class MappedFile {
  public:
   MappedFile() = default;
-  // Maps path, which must be exactly `expected.bytes` long (more than 0) ("cannot open " /
-  // "size mismatch " / "mmap failed " + path).
+  // Maps path, a regular file that must be exactly `expected.bytes` long (more than 0) ("cannot
+  // open " / "size mismatch " / "mmap failed " + path, or the refusal of a directory).
   MappedFile(const std::string& path, const MemberSize& expected);
   ~MappedFile();
   MappedFile(MappedFile&& other) noexcept;
@@ -48,6 +48,12 @@ class MappedFile {
 // "size mismatch " + path); `because` names the manifest field that sets count.
 std::vector<float> readFloatMember(const std::string& path, uint64_t count, const std::string& because);
 std::vector<int32_t> readInt32Member(const std::string& path, uint64_t count, const std::string& because);
+
+// The whole content of a regular file of at most maxBytes bytes ("cannot open " + path; "<path> is
+// a directory, not a regular file"; "<path> holds <n> bytes, which exceeds the limit of <maxBytes>
+// for <what>"; "short read " + path). Opening never blocks, and the size is checked before the
+// buffer exists.
+std::string readWholeMember(const std::string& path, uint64_t maxBytes, const std::string& what);
 
 // True when the path can be stat'ed.
 bool memberExists(const std::string& path);

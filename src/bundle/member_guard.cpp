@@ -1,5 +1,7 @@
 #include "bundle/member_guard.h"
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <memory>
 #include <stdexcept>
@@ -27,6 +29,14 @@ std::string realPath(const std::string& path) {
   return real ? std::string(real.get()) : std::string();
 }
 
+const char* kindOf(mode_t mode) {
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISCHR(mode)) return "a character device";
+  if (S_ISBLK(mode)) return "a block device";
+  if (S_ISSOCK(mode)) return "a socket";
+  return "a special file";
+}
+
 }  // namespace
 
 void requireSafeMemberName(const std::string& name) {
@@ -46,6 +56,12 @@ void requireInsideRoot(const std::string& root, const std::string& path, const s
   if (real != realRoot && real.compare(0, prefix.size(), prefix) != 0)
     refuse(name, "it resolves to " + real + ", outside the bundle directory " + realRoot +
                      " (a link leaves the bundle)");
+}
+
+void requireFileOrDirectory(const std::string& path, const std::string& name) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)) return;
+  refuse(name, path + " is " + kindOf(st.st_mode) + ", not a regular file: a bundle member is read to its end");
 }
 
 }  // namespace le

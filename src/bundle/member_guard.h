@@ -14,4 +14,9 @@ void requireSafeMemberName(const std::string& name);
 // outside `root` (itself followed). A path that does not exist passes: opening it fails anyway.
 void requireInsideRoot(const std::string& root, const std::string& path, const std::string& name);
 
+// Throws the same kind of text when `path` exists and, links followed, is neither a regular file
+// nor a directory: opening a FIFO blocks until a writer comes, and a device such as /dev/zero never
+// ends. A bundle holds files and directories only.
+void requireFileOrDirectory(const std::string& path, const std::string& name);
+
 }  // namespace le

@@ -75,6 +75,7 @@ std::string resolveMember(const std::string& root, const std::string& name) {
   requireSafeMemberName(name);
   std::string path = chooseMemberPath(root, name);
   requireInsideRoot(root, path, name);
+  requireFileOrDirectory(path, name);
   return path;
 }
 

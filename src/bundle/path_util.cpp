@@ -1,6 +1,7 @@
 #include "bundle/path_util.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -44,9 +45,10 @@ bool pathExists(const std::string& p) {
 }
 
 bool opensForReading(const std::string& p) {
-  FILE* f = std::fopen(p.c_str(), "rb");
-  if (!f) return false;
-  std::fclose(f);
+  // Non-blocking: opening a FIFO for reading would otherwise wait for a writer.
+  const int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return false;
+  ::close(fd);
   return true;
 }
 

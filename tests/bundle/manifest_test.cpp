@@ -2,7 +2,10 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <unistd.h>
+#include <initializer_list>
 #include <string>
+#include <utility>
 
 #include "bundle/manifest.h"
 #include "bundle/manifest_key.h"
@@ -233,5 +236,43 @@ TEST(Manifest, ImageSidesHaveALimit) {
     text.replace(at, text.find_first_of(",}", at) - at, "16385");
     EXPECT_EQ(loadError(text), std::string("manifest: ") + key +
                                    " 16385 is larger than 16384, the largest image side a bundle may declare");
+  }
+}
+
+// Sizes that no real bundle reaches are refused before anything is sized by them, and the text
+// names the limit.
+TEST(Manifest, CanvasAndFrameCountsHaveLimits) {
+  const auto with = [](std::initializer_list<std::pair<const char*, const char*>> values) {
+    std::string text = withStamp();
+    for (const auto& [key, value] : values) {
+      const std::string from = std::string("\"") + key + "\": ";
+      const size_t at = text.find(from) + from.size();
+      text.replace(at, text.find_first_of(",}", at) - at, value);
+    }
+    return text;
+  };
+  EXPECT_EQ(loadError(with({{"W", "16384"}, {"H", "16384"}})),
+            "manifest: canvas 16384x16384 is 268435456 pixels, which exceeds the limit of 33177600 (an 8K UHD frame)");
+  EXPECT_EQ(loadError(with({{"W", "7680"}, {"H", "4320"}})), "");
+  EXPECT_EQ(loadError(with({{"NT", "2160001"}})),
+            "manifest: NT 2160001 exceeds the limit of 2160000 frames (a day of video at 25 fps)");
+  EXPECT_EQ(loadError(with({{"frames", "2160001"}})),
+            "manifest: frames 2160001 exceeds the limit of 2160000 frames (a day of video at 25 fps)");
+  EXPECT_EQ(loadError(with({{"NT", "2160000"}, {"frames", "2160000"}})), "");
+}
+
+// A manifest file larger than any manifest is refused by its size, before a buffer for it exists
+// (the file here is sparse: it costs no disk).
+TEST(Manifest, OversizedManifestFileIsRefusedBeforeItIsRead) {
+  std::string root;
+  ASSERT_EQ(loadError(withStamp(), nullptr, &root), "");
+  const std::string path = root + "/manifest.json";
+  ASSERT_EQ(truncate(path.c_str(), off_t(le::kMaxManifestBytes) + 1), 0);
+  try {
+    le::loadManifest(root);
+    FAIL();
+  } catch (const std::exception& e) {
+    EXPECT_EQ(std::string(e.what()), path + " holds 16777217 bytes, which exceeds the limit of 16777216 for a manifest "
+                                            "or template");
   }
 }

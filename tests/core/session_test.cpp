@@ -219,15 +219,20 @@ const Damage kDamages[] = {
     // A tiny manifest declaring huge counts is refused by comparing them with the members' sizes,
     // before anything is allocated for them.
     {"HugeFrames", [](const std::string& b) { setManifestKey(b, "\"frames\": 8", "\"frames\": 40000000"); },
-     [](const std::string& b) {
-       return "le_create: size mismatch " + b +
-              "/drive/xs.f32: the file holds 2016 bytes, the manifest's frames 40000000 (x 63 floats) needs 10080000000";
+     [](const std::string&) {
+       return std::string("le_create: manifest: frames 40000000 exceeds the limit of 2160000 frames (a day of video "
+                          "at 25 fps)");
      }},
     {"HugeNT", [](const std::string& b) { setManifestKey(b, "\"NT\": 12", "\"NT\": 2000000000"); },
+     [](const std::string&) {
+       return std::string("le_create: manifest: NT 2000000000 exceeds the limit of 2160000 frames (a day of video "
+                          "at 25 fps)");
+     }},
+    {"NTPastTheMembers", [](const std::string& b) { setManifestKey(b, "\"NT\": 12", "\"NT\": 2000000"); },
      [](const std::string& b) {
        return "le_create: size mismatch " + b +
-              "/pooled64.f16: the file holds 1572864 bytes, the manifest's NT 2000000000 (x 131072 bytes) needs "
-              "262144000000000";
+              "/pooled64.f16: the file holds 1572864 bytes, the manifest's NT 2000000 (x 131072 bytes) needs "
+              "262144000000";
      }},
     {"HugeW", [](const std::string& b) { setManifestKey(b, "\"W\": 160", "\"W\": 2000000000"); },
      [](const std::string&) {

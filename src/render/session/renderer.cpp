@@ -40,6 +40,9 @@ void Renderer::Impl::discoverInputs() {
   // A dynamic (negative) batch is refused too: the buffers are sized for one batch at load.
   if (it == inputShapes.end() || it->second.size() != 4 || it->second[0] < 1)
     throw std::runtime_error(std::string(pooledName) + " input not found / bad shape");
+  if (it->second[0] > kMaxRenderBatch)
+    throw std::runtime_error("Renderer: " + std::string(pooledName) + " declares batch " + std::to_string(it->second[0]) +
+                             ", which exceeds the limit of " + std::to_string(kMaxRenderBatch));
   batch = int32_t(it->second[0]);
 }
 

@@ -12,6 +12,10 @@ namespace le {
 struct Manifest;
 class Identity;
 
+// The largest batch a director may declare: its buffers are sized for one batch at load, and no
+// real director renders more than a few frames at once.
+inline constexpr int64_t kMaxRenderBatch = 64;
+
 class Renderer {
  public:
   // Opens the member "model_" + modelKey + ".onnx" of the bundle. threads < 1 takes the library's

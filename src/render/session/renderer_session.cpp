@@ -11,6 +11,7 @@
 
 #include "core/log.h"
 #include "render/graph/gridsample_rewrite.h"
+#include "render/graph/onnx_model_check.h"
 #include "render/ops/int8_conv_domain.h"
 #include "render/ops/zentrova_domain.h"
 #include "render/session/renderer_ep.h"
@@ -29,9 +30,14 @@ bool envBeginsWith(const char* name, char first) {
 // regular file is a model.
 void requireRegularFile(const std::string& path) {
   struct stat st;
-  if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+  if (::stat(path.c_str(), &st) != 0) return;
+  if (!S_ISREG(st.st_mode))
     throw std::runtime_error("Renderer: " + path + " is not a regular file" +
                              (S_ISDIR(st.st_mode) ? " (a directory)" : "") + ", so it holds no model");
+  if (uint64_t(st.st_size) > kMaxModelFileBytes)
+    throw std::runtime_error("Renderer: " + path + " holds " + std::to_string(st.st_size) +
+                             " bytes, which exceeds the limit of " + std::to_string(kMaxModelFileBytes) +
+                             " for a model (the largest protocol-buffer message)");
 }
 
 // The whole model file, or false when it cannot be opened or read.
@@ -50,8 +56,15 @@ bool tryReadModel(const std::string& path, GsBytes& bytes, bool& opened) {
 GsBytes readModel(const std::string& path) {
   GsBytes bytes;
   bool opened = false;
-  if (tryReadModel(path, bytes, opened)) return bytes;
-  throw std::runtime_error(opened ? "Renderer: short read on " + path : "Renderer: cannot open " + path);
+  if (!tryReadModel(path, bytes, opened))
+    throw std::runtime_error(opened ? "Renderer: short read on " + path : "Renderer: cannot open " + path);
+  // Before any rewrite or the runtime sizes anything by what the model declares.
+  try {
+    requirePlausibleModel(gsSliceOf(bytes));
+  } catch (const std::exception& e) {
+    throw std::runtime_error("Renderer: refusing " + path + ": " + e.what());
+  }
+  return bytes;
 }
 
 struct DomainChoice {
