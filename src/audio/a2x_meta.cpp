@@ -52,7 +52,8 @@ A2xMeta parseA2xMeta(const std::string& text) {
   // The engine keeps layers x left frames of history and layers x window of look-ahead in an int.
   for (const int span : {meta.left, meta.window}) {
     const int64_t frames = int64_t(meta.layers) * span;
-    if (frames < INT_MIN || frames > INT_MAX) throw std::runtime_error("a2x_meta.json: layers x window or left out of range");
+    if (frames < INT_MIN || frames > INT_MAX)
+      throw std::runtime_error("a2x_meta.json: layers x window or left out of range");
   }
   return meta;
 }

@@ -37,7 +37,8 @@ bool isSynthetic(const PlainMember& m, const uint8_t* data, size_t size) {
 }
 
 // Member path (relative, normalised) -> the bytes the last entry written there carries.
-std::map<std::string, std::string> expectedFiles(const std::vector<PlainMember>& toc, const uint8_t* data, size_t size) {
+std::map<std::string, std::string> expectedFiles(const std::vector<PlainMember>& toc, const uint8_t* data,
+                                                 size_t size) {
   std::map<std::string, std::string> files;
   for (const PlainMember& m : toc) {
     if (m.name.empty() || isSynthetic(m, data, size)) continue;
