@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cfloat>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -65,6 +66,13 @@ std::string floatCount(off_t bytes) {
   return text;
 }
 
+// A gain: strtod reads "inf", "nan" and numbers past the float range, none of which a gain may be.
+float gain(const std::string& text, const char* key, bool required) {
+  const double v = number(text, key, required, 0);
+  if (!(std::fabs(v) <= double(FLT_MAX))) throw std::runtime_error(std::string("meta.json: bad ") + key);
+  return float(v);
+}
+
 }  // namespace
 
 MotionMeta parseMotionMeta(const std::string& text) {
@@ -72,8 +80,8 @@ MotionMeta parseMotionMeta(const std::string& text) {
   meta.nt = count(text, "nt");
   meta.nSrc = count(text, "n_src");
   meta.nEmo = count(text, "n_emo");
-  meta.sBridge = float(number(text, "s_bridge", true, 0));
-  meta.deltaPitch = float(number(text, "delta_pitch", false, 0));
+  meta.sBridge = gain(text, "s_bridge", true);
+  meta.deltaPitch = gain(text, "delta_pitch", false);
   if (meta.nSrc != meta.nt) throw std::runtime_error("le_motion: n_src != nt unsupported");
   return meta;
 }

@@ -18,8 +18,8 @@ struct MotionMeta {
 
 // Parses meta.json text: each value is found after the quoted key and the next colon and parsed
 // with strtod. Throws "meta.json: missing <key>" for an absent required key, "meta.json: bad <key>"
-// for a key without a colon or a count that is not a whole number of at least 1, and
-// "le_motion: n_src != nt unsupported".
+// for a key without a colon, a count that is not a whole number of at least 1 or a gain
+// (s_bridge, delta_pitch) that is not a finite float, and "le_motion: n_src != nt unsupported".
 MotionMeta parseMotionMeta(const std::string& text);
 
 // Reads the whole file at path, which must hold exactly `expected` little-endian floats. Throws

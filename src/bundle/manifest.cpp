@@ -82,9 +82,7 @@ std::string Manifest::modelPath(const std::string& key) const {
   return resolveMember(root, "model_" + key + ".onnx");
 }
 
-Manifest loadManifest(const std::string& bundle) {
-  const std::string root = resolveBundlePath(bundle);
-  const std::string text = readManifestText(root);
+Manifest parseManifest(const std::string& text, const std::string& root) {
   if (strField(text, "format") != "le-bundle-v0") throw std::runtime_error("not an le-bundle-v0: " + root);
 
   Manifest m;
@@ -129,7 +127,12 @@ Manifest loadManifest(const std::string& bundle) {
   }
   if (m.msrcW < 1 || m.msrcH < 1)
     throw std::runtime_error("manifest: bad paste-space stamp (M_src_w/M_src_h must be > 0)");
+  return m;
+}
 
+Manifest loadManifest(const std::string& bundle) {
+  const std::string root = resolveBundlePath(bundle);
+  Manifest m = parseManifest(readManifestText(root), root);
   std::string lipPath = resolveMember(root, "lip_template.v1.json");
   if (opensForReading(lipPath)) m.lipTemplateJson = readTextFile(lipPath);
   return m;

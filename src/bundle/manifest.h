@@ -37,6 +37,10 @@ struct Manifest {
 // std::runtime_error naming the first key that is missing, ambiguous or out of range.
 Manifest loadManifest(const std::string& bundle);
 
+// Every field but lipTemplateJson from the text of a manifest.json; root is stored as the bundle
+// directory and names it in the messages. Throws as loadManifest does.
+Manifest parseManifest(const std::string& text, const std::string& root);
+
 // Whole file as bytes, at most kMaxManifestBytes; throws "cannot open <path>" / "short read <path>"
 // or the refusal of a directory, special file or larger file (bundle/member_file.h).
 std::string readTextFile(const std::string& path);

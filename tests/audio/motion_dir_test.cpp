@@ -47,7 +47,15 @@ INSTANTIATE_TEST_SUITE_P(
         MetaCase{"n_src_differs", R"({"nt": 12, "n_src": 11, "n_emo": 1, "s_bridge": 1})",
                  "le_motion: n_src != nt unsupported"},
         MetaCase{"zero_emotions", R"({"nt": 12, "n_src": 12, "n_emo": 0, "s_bridge": 1})", "meta.json: bad n_emo"},
-        MetaCase{"fractional_nt", R"({"nt": 2.5, "n_src": 2.5, "n_emo": 1, "s_bridge": 1})", "meta.json: bad nt"}),
+        MetaCase{"fractional_nt", R"({"nt": 2.5, "n_src": 2.5, "n_emo": 1, "s_bridge": 1})", "meta.json: bad nt"},
+        // Found by fuzzing: an infinite or NaN gain was read and turned every stitched keypoint into NaN.
+        MetaCase{"s_bridge_past_float_range", R"({"nt": 12, "n_src": 12, "n_emo": 3, "s_bridge": 1e309})",
+                 "meta.json: bad s_bridge"},
+        MetaCase{"s_bridge_nan", R"({"nt": 12, "n_src": 12, "n_emo": 3, "s_bridge": nan})", "meta.json: bad s_bridge"},
+        MetaCase{"delta_pitch_inf", R"({"nt": 1, "n_src": 1, "n_emo": 1, "s_bridge": 1, "delta_pitch": -inf})",
+                 "meta.json: bad delta_pitch"},
+        MetaCase{"s_bridge_largest_float", R"({"nt": 1, "n_src": 1, "n_emo": 1, "s_bridge": 3.4028234e38})",
+                 nullptr}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Meta, DeltaPitchDefaultsToZeroAndValuesAreRead) {
