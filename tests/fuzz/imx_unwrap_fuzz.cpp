@@ -71,7 +71,10 @@ bool isReaderRefusal(const std::string& text, const std::string& container) {
   static const char* const kContainerMessages[] = {
       ": not an IMX\\0 container", ": unsupported IMX container version ", ": truncated TOC at member ",
       ": truncated member name at ", ": truncated TOC offsets at member ", ": refusing unsafe member name '",
-      ": cannot seek to member ", ": truncated payload for member "};
+      ": cannot seek to member ", ": truncated payload for member ",
+      // The layout check: a name twice, a file where a folder is needed, a payload inside the table
+      // of contents, payloads that share bytes.
+      ": member '", ": members '"};
   for (const char* message : kContainerMessages)
     if (text.rfind(container + message, 0) == 0) return true;
   // A member whose path another member's file or folder already takes.
