@@ -97,7 +97,9 @@ describe('le-serve under load', () => {
       assert.ok(errors.some((e) => /^le-serve: a message of 1\.0 MB is over the limit of 1 MB$/.test(e)), errors.join('\n'));
       const gap = longestGap(viewer.seen.frameTimes);
       assert.ok(gap < 3000, `the stream paused for ${gap} ms`);
-      assert.ok(grownKb < 16 * 1024, `resident set grew by ${grownKb} kB over ${ROUNDS} rounds`);
+      // A sanitizer's quarantine keeps freed memory resident; only a plain build can tell growth.
+      if (!process.env.LE_SERVE_SANITIZER)
+        assert.ok(grownKb < 16 * 1024, `resident set grew by ${grownKb} kB over ${ROUNDS} rounds`);
       assert.ok(!viewer.seen.closed);
     } finally {
       viewer.ws.close();
