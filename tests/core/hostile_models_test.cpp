@@ -14,12 +14,14 @@
 #include "le/le_a2x.h"
 #include "render/graph/onnx_emitter.h"
 #include "support/onnx_surgery.h"
+#include "core/first_render.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
 using le::GsBytes;
 using le::GsField;
 using le::GsSlice;
+using le::test::firstRenderError;
 using le::test::ScopedEnv;
 using le::test::TempDir;
 
@@ -35,22 +37,6 @@ GsBytes readBytes(const std::string& path) {
 void writeBytes(const std::string& path, const GsBytes& bytes) {
   std::ofstream(path, std::ios::binary | std::ios::trunc).write(reinterpret_cast<const char*>(bytes.data()),
                                                                  std::streamsize(bytes.size()));
-}
-
-// The first render of a session on the bundle: its error text, or "" when it rendered.
-std::string firstRenderError(const std::string& root) {
-  testing::internal::CaptureStderr();
-  le_ctx* ctx = le_create(root.c_str(), "b1", 1, nullptr);
-  std::string error;
-  if (!ctx) {
-    error = std::string("create failed: ") + le_last_error();
-  } else {
-    const std::vector<float> kp(63, 0.1f);
-    if (!le_render_kp_crop(ctx, 0, kp.data(), kp.data())) error = le_last_error();
-  }
-  testing::internal::GetCapturedStderr();
-  le_destroy(ctx);
-  return error;
 }
 
 struct ModelCase {

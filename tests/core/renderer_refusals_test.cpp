@@ -8,9 +8,11 @@
 #include <vector>
 
 #include "le/le.h"
+#include "core/first_render.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
+using le::test::firstRenderError;
 using le::test::ScopedEnv;
 using le::test::TempDir;
 
@@ -71,22 +73,6 @@ struct RefusalCase {
   // The expected text after "le_render_kp_crop: ", given the bundle root.
   std::function<std::string(const std::string& root)> expected;
 };
-
-// The first render of a session: NULL and the text, or "" when it rendered.
-std::string firstRenderError(const std::string& bundle, const char* key, const char* ep) {
-  testing::internal::CaptureStderr();
-  le_ctx* ctx = le_create(bundle.c_str(), key, 1, ep);
-  std::string error;
-  if (!ctx) {
-    error = std::string("create failed: ") + le_last_error();
-  } else {
-    const std::vector<float> kp(63, 0.1f);
-    if (!le_render_kp_crop(ctx, 0, kp.data(), kp.data())) error = le_last_error();
-  }
-  testing::internal::GetCapturedStderr();
-  le_destroy(ctx);
-  return error;
-}
 
 class RendererRefuses : public testing::TestWithParam<RefusalCase> {};
 
