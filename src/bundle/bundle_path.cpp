@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -178,6 +179,14 @@ class TemporaryTree {
   std::string path_;
 };
 
+// Large enough to copy the largest member in one read, and never more than kCopyBufferBytes: a
+// container of small members needs no multi-megabyte buffer.
+size_t copyBufferBytes(const std::vector<imx::Entry>& entries) {
+  uint64_t largest = 1;
+  for (const imx::Entry& e : entries) largest = std::max(largest, e.size);
+  return size_t(std::min<uint64_t>(largest, kCopyBufferBytes));
+}
+
 // Writes every member of the container into dir.
 void extractInto(const std::string& container, const std::string& dir) {
   File f(std::fopen(container.c_str(), "rb"));
@@ -187,7 +196,7 @@ void extractInto(const std::string& container, const std::string& dir) {
   const off_t tocEnd = ftello(f.get());
   if (tocEnd < 0 || ::fstat(fileno(f.get()), &st) != 0) throw std::runtime_error("cannot open container " + container);
   imx::requireSoundLayout(entries, uint64_t(tocEnd), uint64_t(st.st_size), container);
-  std::vector<char> buf(kCopyBufferBytes);
+  std::vector<char> buf(copyBufferBytes(entries));
   for (const imx::Entry& e : entries) {
     if (e.name.empty()) continue;
     if (isSyntheticManifest(f.get(), e)) continue;
