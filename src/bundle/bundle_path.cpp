@@ -180,10 +180,12 @@ class TemporaryTree {
 };
 
 // Large enough to copy the largest member in one read, and never more than kCopyBufferBytes: a
-// container of small members needs no multi-megabyte buffer.
+// container of small members needs no multi-megabyte buffer. Unnamed entries are never written,
+// and their sizes are not checked against the file, so they do not count.
 size_t copyBufferBytes(const std::vector<imx::Entry>& entries) {
   uint64_t largest = 1;
-  for (const imx::Entry& e : entries) largest = std::max(largest, e.size);
+  for (const imx::Entry& e : entries)
+    if (!e.name.empty()) largest = std::max(largest, e.size);
   return size_t(std::min<uint64_t>(largest, kCopyBufferBytes));
 }
 

@@ -87,7 +87,10 @@ std::vector<Entry> readToc(std::FILE* f, const std::string& container) {
   unsigned char head[8];
   checkHeader(head, std::fread(head, 1, 8, f), container);
   uint16_t count = loadU16(head + 6);
-  std::vector<Entry> entries(count);
+  // The count is the file's word until the entries arrive: a short file that claims thousands of
+  // members is refused at its end without reserving room for all of them first.
+  std::vector<Entry> entries;
+  entries.reserve(std::min<uint16_t>(count, 64));
   for (uint16_t i = 0; i < count; ++i) {
     unsigned char buf[16];
     if (std::fread(buf, 1, 2, f) != 2)
@@ -97,7 +100,7 @@ std::vector<Entry> readToc(std::FILE* f, const std::string& container) {
       throw std::runtime_error(container + ": truncated member name at " + std::to_string(i));
     if (std::fread(buf, 1, 16, f) != 16)
       throw std::runtime_error(container + ": truncated TOC offsets at member " + name);
-    entries[i] = Entry{std::move(name), loadU64(buf), loadU64(buf + 8)};
+    entries.push_back(Entry{std::move(name), loadU64(buf), loadU64(buf + 8)});
   }
   return entries;
 }
