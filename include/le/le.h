@@ -59,7 +59,11 @@ typedef void (*le_log_fn)(const char* line, void* user);
 
 /* Routes every diagnostic line of the library to fn, called with user. NULL restores the default,
  * which writes each line and a newline to standard error. Takes effect for lines emitted after the
- * call returns; a line already being delivered may still reach the previous callback. */
+ * call returns; a line already being delivered may still reach the previous callback.
+ * While a hook is set, FFmpeg's own messages (its demuxers and decoders reading a driver video or a
+ * teeth bank) arrive there too, tagged "[ffmpeg]", at FFmpeg's log level (av_log_set_level). FFmpeg
+ * keeps one log callback per process: setting a hook replaces any av_log callback the host
+ * installed before, and NULL restores FFmpeg's default one. */
 LE_API void le_log_set(le_log_fn fn, void* user);
 
 /* ---- Threads ------------------------------------------------------------------------------- */

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <mutex>
 
+#include "core/ff_log.h"
 #include "le/le.h"
 
 namespace le {
@@ -65,4 +66,5 @@ extern "C" LE_API void le_log_set(le_log_fn fn, void* user) {
   std::lock_guard<std::mutex> lock(le::hook().mutex);
   le::hook().fn = fn;
   le::hook().user = user;
+  le::routeFfmpegLog(fn != nullptr);
 }

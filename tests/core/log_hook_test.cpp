@@ -5,7 +5,12 @@
 #include <algorithm>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
+
+extern "C" {
+#include <libavutil/log.h>
+}
 
 #include "le/le.h"
 
@@ -26,6 +31,10 @@ struct LineSink {
   bool has(const std::string& prefix) {
     std::lock_guard<std::mutex> lock(mutex);
     return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(prefix, 0) == 0; });
+  }
+  size_t count(const std::string& prefix) {
+    std::lock_guard<std::mutex> lock(mutex);
+    return size_t(std::count_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(prefix, 0) == 0; }));
   }
   bool anyEndsInNewline() {
     std::lock_guard<std::mutex> lock(mutex);
@@ -88,5 +97,42 @@ TEST_F(LogHook, ClearingTheHookRestoresStandardError) {
   uninstalled = true;
   const std::string err = uninstall();
   EXPECT_NE(err.find("[le-driver] target_frames/ (raw jpg, 12 frames)"), std::string::npos) << err;
+  EXPECT_TRUE(sink.lines.empty());
+}
+
+// FFmpeg writes a line in pieces, from whichever thread decodes; each line reaches the hook whole.
+TEST_F(LogHook, FfmpegMessagesArriveAsWholeTaggedLines) {
+  const int savedLevel = av_log_get_level();
+  av_log_set_level(AV_LOG_INFO);
+  av_log(nullptr, AV_LOG_ERROR, "bad %s ", "packet");
+  av_log(nullptr, AV_LOG_ERROR, "at %d\n", 7);
+  av_log(nullptr, AV_LOG_INFO, "stream 0 is video\n");
+  av_log(nullptr, AV_LOG_DEBUG, "below the level\n");
+  std::vector<std::thread> decoders;
+  for (const char* name : {"left", "right"})
+    decoders.emplace_back([name] {
+      for (int i = 0; i < 200; ++i) {
+        av_log(nullptr, AV_LOG_WARNING, "%s ", name);
+        av_log(nullptr, AV_LOG_WARNING, "frame %d\n", i);
+      }
+    });
+  for (std::thread& t : decoders) t.join();
+  av_log_set_level(savedLevel);
+  uninstalled = true;
+  EXPECT_EQ(uninstall(), "");
+
+  EXPECT_TRUE(sink.has("[ffmpeg] WARNING bad packet at 7"));
+  EXPECT_TRUE(sink.has("[ffmpeg] stream 0 is video"));
+  EXPECT_FALSE(sink.has("[ffmpeg] below"));
+  EXPECT_EQ(sink.count("[ffmpeg] WARNING left frame "), 200u);
+  EXPECT_EQ(sink.count("[ffmpeg] WARNING right frame "), 200u);
+  EXPECT_FALSE(sink.anyEndsInNewline());
+}
+
+TEST_F(LogHook, ClearingTheHookReturnsFfmpegToStandardError) {
+  le_log_set(nullptr, nullptr);
+  av_log(nullptr, AV_LOG_ERROR, "straight to standard error\n");
+  uninstalled = true;
+  EXPECT_NE(uninstall().find("straight to standard error"), std::string::npos);
   EXPECT_TRUE(sink.lines.empty());
 }
