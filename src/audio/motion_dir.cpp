@@ -1,8 +1,6 @@
 #include "audio/motion_dir.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <sys/types.h>
 
 #include <cfloat>
 #include <cmath>
@@ -12,6 +10,8 @@
 #include <stdexcept>
 
 #include "audio/motion_layout.h"
+#include "bundle/manifest.h"
+#include "bundle/member_file.h"
 #include "bundle/member_names.h"
 
 namespace le::audio {
@@ -44,19 +44,6 @@ int count(const std::string& text, const char* key) {
   return int(v);
 }
 
-std::string readText(const std::string& path) {
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) throw std::runtime_error("cannot open " + path);
-  std::string text;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
-  const bool failed = std::ferror(f);
-  std::fclose(f);
-  if (failed) throw std::runtime_error("short read " + path);
-  return text;
-}
-
 std::string floatCount(off_t bytes) {
   char text[64];
   if (bytes % 4 == 0)
@@ -87,35 +74,20 @@ MotionMeta parseMotionMeta(const std::string& text) {
 }
 
 std::vector<float> readExactFloats(const std::string& path, size_t expected) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) throw std::runtime_error("cannot open " + path);
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) {
-    ::close(fd);
-    throw std::runtime_error("short read " + path);
-  }
-  if (S_ISREG(st.st_mode) && st.st_size != off_t(expected * sizeof(float))) {
-    ::close(fd);
-    throw std::runtime_error(path + ": " + floatCount(st.st_size) + " floats, expected " + std::to_string(expected));
-  }
+  const RegularFile file(path);
+  // Compared before the vector exists: the count comes from meta.json, the size from the file.
+  if (file.size() != uint64_t(expected) * sizeof(float))
+    throw std::runtime_error(path + ": " + floatCount(off_t(file.size())) + " floats, expected " +
+                             std::to_string(expected));
   std::vector<float> values(expected);
-  char* dst = reinterpret_cast<char*>(values.data());
-  size_t got = 0;
-  const size_t want = expected * sizeof(float);
-  while (got < want) {
-    const ssize_t n = ::read(fd, dst + got, want - got);
-    if (n <= 0) break;
-    got += size_t(n);
-  }
-  ::close(fd);
-  if (got != want) throw std::runtime_error("short read " + path);
+  if (!file.readFully(values.data(), expected * sizeof(float))) throw std::runtime_error("short read " + path);
   return values;
 }
 
 MotionTables loadMotionTables(const std::string& dir) {
   MotionTables t;
   const std::string root = dir + "/";
-  t.meta = parseMotionMeta(readText(root + "meta.json"));
+  t.meta = parseMotionMeta(readWholeMember(root + "meta.json", kMaxManifestBytes, "a motion meta.json"));
   t.stftWindow = readExactFloats(root + "hubert_stft_window.bin", kFftSize);
   t.melMatrix = readExactFloats(root + "hubert_stft_binmat.bin", kFftBins * kMelBands);
   t.featMean = readExactFloats(root + "hubert_fmean.bin", kFeatDim);

@@ -22,8 +22,10 @@ struct MotionMeta {
 // (s_bridge, delta_pitch) that is not a finite float, and "le_motion: n_src != nt unsupported".
 MotionMeta parseMotionMeta(const std::string& text);
 
-// Reads the whole file at path, which must hold exactly `expected` little-endian floats. Throws
-// "cannot open <path>", "short read <path>" or "<path>: <count> floats, expected <expected>".
+// Reads the whole file at path, a regular file that must hold exactly `expected` little-endian
+// floats; its size is compared before anything is allocated. Throws "cannot open <path>",
+// "<path> is a directory|special file, not a regular file" (a FIFO is refused, never waited on),
+// "short read <path>" or "<path>: <count> floats, expected <expected>".
 std::vector<float> readExactFloats(const std::string& path, size_t expected);
 
 // Every table of a motion directory, sized as the meta says.
@@ -44,8 +46,8 @@ struct MotionTables {
   std::vector<float> targetKp;      // nt x 63, the member xs_target.bin
 };
 
-// Reads meta.json and every table of the directory `dir` (a bundle directory: xs_target.bin is
-// resolved as a member).
+// Reads meta.json (a regular file of at most kMaxManifestBytes) and every table of the directory
+// `dir` (a bundle directory: xs_target.bin is resolved as a member).
 MotionTables loadMotionTables(const std::string& dir);
 
 }  // namespace le::audio

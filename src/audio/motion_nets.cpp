@@ -1,7 +1,6 @@
 #include "audio/motion_nets.h"
 
 #include <onnxruntime_cxx_api.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <stdexcept>
@@ -11,6 +10,7 @@
 #include "audio/motion_layout.h"
 #include "core/log.h"
 #include "core/ort_log.h"
+#include "render/graph/onnx_model_check.h"
 #include "render/session/renderer_ep.h"
 
 namespace le::audio {
@@ -27,8 +27,10 @@ int64_t elementCount(const std::vector<int64_t>& shape, const std::string& what)
   return n;
 }
 
+// The model is read and checked before the runtime sizes anything by what it declares; a FIFO or
+// device in its place is refused instead of read.
 Ort::Session openSession(Ort::Env& env, const std::string& path, const Ort::SessionOptions& options) {
-  if (::access(path.c_str(), R_OK) != 0) throw std::runtime_error("cannot open " + path);
+  requirePlausibleModelFile(path);
   return Ort::Session(env, path.c_str(), options);
 }
 

@@ -22,6 +22,29 @@ struct MemberSize {
 // The product of the factors, or a throw naming `what` when it does not fit 64 bits.
 uint64_t checkedBytes(std::initializer_list<uint64_t> factors, const std::string& what);
 
+// A regular file opened for reading, closed when the object dies. The open never blocks, so a FIFO
+// put in a file's place is refused instead of waited on; a directory or device has no content to
+// read. Throws "cannot open <path>" or "<path> is a directory|special file, not a regular file".
+class RegularFile {
+ public:
+  explicit RegularFile(const std::string& path);
+  ~RegularFile();
+  RegularFile(const RegularFile&) = delete;
+  RegularFile& operator=(const RegularFile&) = delete;
+
+  int fd() const { return fd_; }
+  // The size when the file was opened.
+  uint64_t size() const { return size_; }
+  // Reads exactly `bytes` bytes from the current position; false when the file ends first.
+  bool readFully(void* out, size_t bytes) const;
+  // True when the file ends at the current position (it did not grow while it was read).
+  bool atEnd() const;
+
+ private:
+  int fd_ = -1;
+  uint64_t size_ = 0;
+};
+
 // A read-only private mapping, unmapped when the object dies. Empty when default-constructed.
 class MappedFile {
  public:

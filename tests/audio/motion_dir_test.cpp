@@ -103,7 +103,18 @@ TEST_F(ExactFloats, EachFaultHasItsMessage) {
   EXPECT_EQ(error(ragged, 3), ragged + ": 3.25 floats, expected 3");
   const std::string directory = (dir_ / "a_directory.bin").string();
   std::filesystem::create_directory(directory);
-  EXPECT_EQ(error(directory, 3), "short read " + directory);
+  EXPECT_EQ(error(directory, 3), directory + " is a directory, not a regular file");
+}
+
+// A FIFO in a table's place used to block the engine's creation until a writer came, and a link to
+// /dev/zero was read for as many floats as meta.json claimed.
+TEST_F(ExactFloats, FifoAndDeviceAreRefusedWithoutReading) {
+  const std::string fifo = (dir_ / "fifo.bin").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_EQ(error(fifo, 3), fifo + " is a special file, not a regular file");
+  const std::string zero = (dir_ / "zero.bin").string();
+  std::filesystem::create_symlink("/dev/zero", zero);
+  EXPECT_EQ(error(zero, size_t(1) << 40), zero + " is a special file, not a regular file");
 }
 
 TEST_F(ExactFloats, ReadsTheLittleEndianValues) {

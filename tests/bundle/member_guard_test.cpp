@@ -2,21 +2,18 @@
 // le_bundle_resolve_member: a FIFO (whose open would wait for a writer forever), a device (whose
 // content never ends), a directory, or a link out of the bundle are refused with a reason.
 #include <gtest/gtest.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <condition_variable>
 #include <filesystem>
-#include <mutex>
 #include <string>
-#include <thread>
 
 #include "le/le.h"
 #include "le/le_a2x.h"
+#include "support/fifo_watchdog.h"
 #include "support/temp_dir.h"
 
+using le::test::FifoWatchdog;
 using le::test::TempDir;
 
 namespace {
@@ -29,35 +26,6 @@ std::string copyOfTestBundle(const TempDir& dir) {
   std::filesystem::copy(kFixtures + "/test", root, std::filesystem::copy_options::recursive);
   return root;
 }
-
-// If the library under test ever blocks on the FIFO at `path`, opening its write end (and closing
-// it) after a generous wait lets the blocked open return and the read see an empty file, so a hang
-// turns into a failed expectation on the error text instead of a stuck test binary.
-class FifoWatchdog {
- public:
-  explicit FifoWatchdog(std::string path)
-      : path_(std::move(path)), thread_([this] {
-          std::unique_lock<std::mutex> lock(mutex_);
-          if (done_.wait_for(lock, std::chrono::seconds(60), [this] { return finished_; })) return;
-          const int fd = ::open(path_.c_str(), O_WRONLY | O_NONBLOCK);
-          if (fd >= 0) ::close(fd);
-        }) {}
-  ~FifoWatchdog() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      finished_ = true;
-    }
-    done_.notify_all();
-    thread_.join();
-  }
-
- private:
-  std::string path_;
-  std::mutex mutex_;
-  std::condition_variable done_;
-  bool finished_ = false;  // guarded by mutex_
-  std::thread thread_;
-};
 
 // le_create's error text for the bundle at root ("" when it opened).
 std::string createError(const std::string& root) {

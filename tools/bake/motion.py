@@ -38,7 +38,7 @@ VARIANTS = {
     "nsrc": "meta n_src = nt + 1 (and as many source records): creation must refuse it",
     "wrong-size": "v_min_max.bin holds 529 floats instead of 530",
     "missing-file": "no ch_eye_ball.bin",
-    "short-read": "hubert_fstd.bin is a directory (it opens, its size reads as 4096 bytes, reading fails)",
+    "short-read": "hubert_fstd.bin is a directory, which the reader refuses as not a regular file",
     "no-key": "meta.json without s_bridge",
     "bad-key": "meta.json's last key s_bridge has no colon after it",
     "delta-pitch": "meta delta_pitch = 4 degrees",
