@@ -40,11 +40,11 @@ TesseraAttachInputs loadTesseraMembers(const std::string& bundle) {
                              "the pass places its window by lives there, and placing a borrow window without it is "
                              "guessing.");
   TesseraAttachInputs in;
-  in.manifest_json = tessera::readTeethFile(manifestPath);
-  in.head_json = tessera::readTeethFile(carriage.path("head_config"));
-  in.head_pt = tessera::readTeethBytes(carriage.path("head_weights"));
+  in.manifest_json = tessera::readTeethFile(manifestPath, "a manifest");
+  in.head_json = tessera::readTeethFile(carriage.path("head_config"), "a head config");
+  in.head_pt = tessera::readTeethBytes(carriage.path("head_weights"), tessera::kMaxHeadWeightsBytes, "head weights");
   in.bank_track_path = carriage.path("bank_track");
-  const std::string sidecarText = tessera::readTeethFile(carriage.path("bank_sidecar"));
+  const std::string sidecarText = tessera::readTeethFile(carriage.path("bank_sidecar"), "a bank sidecar");
 
   const std::string& sidecarName = carriage.names[1];
   const tessera::json::JVal sidecar = tessera::json::parseNamed(sidecarText, sidecarName);

@@ -19,7 +19,7 @@ tessera::ManifestTessera tesseraBlockOf(const std::string& root) {
   const std::string manifest = tessera::findTeethManifest(root);
   if (manifest.empty()) return {};
   try {
-    return tessera::readManifestTessera(tessera::json::parse(tessera::readTeethFile(manifest)));
+    return tessera::readManifestTessera(tessera::json::parse(tessera::readTeethFile(manifest, "a manifest")));
   } catch (...) {
     return {};
   }

@@ -32,11 +32,14 @@ std::string findTeethManifest(const std::string& root) {
   return {};
 }
 
-std::vector<uint8_t> readTeethBytes(const std::string& path) {
+std::vector<uint8_t> readTeethBytes(const std::string& path, uint64_t maxBytes, const std::string& what) {
   const Fd file{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
   struct stat st;
   if (file.fd < 0 || ::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode))
     throw std::runtime_error("teeth: cannot open " + path);
+  if (uint64_t(st.st_size) > maxBytes)
+    throw std::runtime_error("teeth: " + path + " holds " + std::to_string(st.st_size) +
+                             " bytes, which exceeds the limit of " + std::to_string(maxBytes) + " for " + what);
   std::vector<uint8_t> bytes(size_t(st.st_size));
   size_t got = 0;
   while (got < bytes.size()) {
@@ -47,8 +50,8 @@ std::vector<uint8_t> readTeethBytes(const std::string& path) {
   return bytes;
 }
 
-std::string readTeethFile(const std::string& path) {
-  const std::vector<uint8_t> bytes = readTeethBytes(path);
+std::string readTeethFile(const std::string& path, const std::string& what) {
+  const std::vector<uint8_t> bytes = readTeethBytes(path, kMaxTeethTextBytes, what);
   return std::string(bytes.begin(), bytes.end());
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -120,6 +121,21 @@ TEST(TeethMembers, RefusesInTheLoadingOrder) {
             0u);
   TeethBundle v2("sidecar-v2");
   EXPECT_NE(errorOf([&] { loadTesseraMembers(v2.dir.path()); }), "");
+}
+
+// Sizes are claimed by sparse files: a member past its limit is refused before a buffer of its size
+// exists.
+TEST(TeethMembers, MembersPastTheirLimitAreRefusedBeforeTheyAreRead) {
+  TeethBundle weights;
+  std::filesystem::resize_file(weights.dir / "tessera_head.v1.pt", uintmax_t(1) << 33);
+  EXPECT_EQ(errorOf([&] { loadTesseraMembers(weights.dir.path()); }),
+            "teeth: " + weights.dir / "tessera_head.v1.pt" +
+                " holds 8589934592 bytes, which exceeds the limit of 268435456 for head weights");
+  TeethBundle sidecar;
+  std::filesystem::resize_file(sidecar.dir / "tessera_bank.v1.json", uintmax_t(1) << 25);
+  EXPECT_EQ(errorOf([&] { loadTesseraMembers(sidecar.dir.path()); }),
+            "teeth: " + sidecar.dir / "tessera_bank.v1.json" +
+                " holds 33554432 bytes, which exceeds the limit of 16777216 for a bank sidecar");
 }
 
 TEST(TeethMembers, ReorderPutsEachTrackFrameInItsDonorSlot) {
