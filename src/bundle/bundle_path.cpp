@@ -12,12 +12,14 @@
 #include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string_view>
 #include <vector>
 
 #include "bundle/imx_container.h"
 #include "bundle/imx_layout.h"
+#include "bundle/member_file.h"
 #include "bundle/path_util.h"
 #include "core/log.h"
 
@@ -29,6 +31,8 @@ constexpr uint64_t kSyntheticManifestMaxBytes = 4u << 20;
 constexpr std::string_view kStampPrefix = "imx-unwrapped.v2 ";
 constexpr const char* kTemporaryInfix = ".unwrapping-";
 constexpr std::string_view kReplacedSuffix = "-replaced";
+// A stamp is the prefix, the container's file name (at most 255 bytes) and three numbers.
+constexpr uint64_t kMaxMarkerBytes = 4096;
 
 struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
@@ -49,15 +53,15 @@ std::string trimBlanks(const std::string& s) {
   return s.substr(b, s.find_last_not_of(blanks) - b + 1);
 }
 
-std::string readWholeFile(const std::string& path, bool& opened) {
-  File f(std::fopen(path.c_str(), "rb"));
-  opened = bool(f);
-  std::string text;
-  if (!f) return text;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f.get())) > 0) text.append(buf, n);
-  return text;
+// The text of an unwrap marker, or nullopt when there is none we could have written: a FIFO or
+// device in a marker's place is never read (its open would block, or its content never end), and
+// no stamp of ours is longer than kMaxMarkerBytes.
+std::optional<std::string> readMarker(const std::string& marker) {
+  try {
+    return trimBlanks(readWholeMember(marker, kMaxMarkerBytes, "an unwrap marker"));
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
 }
 
 // A container may carry a manifest made up only for the container's own bookkeeping; it is not a
@@ -149,9 +153,8 @@ void clearStaleTemporaries(const std::string& dest) {
 
 // True when the marker beside a destination holds one of our stamps: this library made it.
 bool madeByUnwrap(const std::string& marker) {
-  bool opened = false;
-  const std::string held = trimBlanks(readWholeFile(marker, opened));
-  return opened && held.compare(0, kStampPrefix.size(), kStampPrefix) == 0;
+  const std::optional<std::string> held = readMarker(marker);
+  return held && held->compare(0, kStampPrefix.size(), kStampPrefix) == 0;
 }
 
 // A destination we did not make may hold someone's files: it is never replaced.
@@ -233,11 +236,7 @@ std::string unwrapOnce(const std::string& container) {
   const UnwrapPlace at = placeOf(container);
   std::lock_guard<std::mutex> lock(unwrapLock());
   const std::string stamp = imxUnwrapStamp(container);
-  if (isDirectory(at.dest)) {
-    bool opened = false;
-    std::string held = readWholeFile(at.marker, opened);
-    if (opened && trimBlanks(held) == stamp) return at.dest;
-  }
+  if (isDirectory(at.dest) && readMarker(at.marker) == stamp) return at.dest;
   requireReplaceable(at);
   if (!mkdirs(dirName(at.dest))) throw std::runtime_error("cannot create unwrap dir " + at.dest);
   clearStaleTemporaries(at.dest);

@@ -19,8 +19,10 @@
 #include "bundle/imx_bytes.h"
 #include "bundle/path_util.h"
 #include "le/le.h"
+#include "support/fifo_watchdog.h"
 #include "support/temp_dir.h"
 
+using le::test::FifoWatchdog;
 using le::test::ImxMember;
 using le::test::imxBytes;
 using le::test::readFile;
@@ -153,6 +155,18 @@ INSTANTIATE_TEST_SUITE_P(Handles, ForeignDestination, testing::Values("id01.imx"
                          [](const testing::TestParamInfo<const char*>& info) {
                            return std::string(info.param) == "id01" ? "Extensionless" : "Container";
                          });
+
+// A FIFO in the marker's place is not a marker: reading it would wait for a writer forever.
+TEST_F(Unwrap, FifoInTheMarkersPlaceIsNotReadAndTheDestinationIsKept) {
+  writeFile(dir / "id01.lebundle/notes.txt", "mine");
+  ASSERT_EQ(::mkfifo((dir / "id01.lebundle.imx_unwrapped").c_str(), 0600), 0);
+  FifoWatchdog watchdog(dir / "id01.lebundle.imx_unwrapped");
+  const Resolved r = resolve(dir / "id01.imx");
+  EXPECT_FALSE(watchdog.fired()) << "the marker's open waited for a writer";
+  EXPECT_EQ(r.rc, -1);
+  EXPECT_NE(r.error.find("was not made by unwrapping a container"), std::string::npos) << r.error;
+  EXPECT_EQ(readFile(dir / "id01.lebundle/notes.txt"), "mine");
+}
 
 TEST_F(Unwrap, ForeignFileOfTheDestinationNameIsRefusedToo) {
   writeFile(dir / "id01.lebundle", "a file");
