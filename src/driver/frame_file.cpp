@@ -27,11 +27,14 @@ struct Fd {
 }  // namespace
 
 void readFrameFile(const std::string& path, std::vector<uint8_t>& bytes) {
-  const Fd file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+  const Fd file{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
   if (file.fd < 0) refuse(path, systemReason());
   struct stat st {};
   if (::fstat(file.fd, &st) != 0) refuse(path, systemReason());
   if (!S_ISREG(st.st_mode)) refuse(path, "not a regular file");
+  if (uint64_t(st.st_size) > kMaxFrameFileBytes)
+    refuse(path, "it holds " + std::to_string(st.st_size) + " bytes, more than the limit of " +
+                     std::to_string(kMaxFrameFileBytes) + " for a frame file");
   bytes.resize(size_t(st.st_size));
   size_t done = 0;
   while (done < bytes.size()) {

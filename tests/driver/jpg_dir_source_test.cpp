@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "driver/driver_cursor.h"
+#include "support/temp_dir.h"
 #include "test_media.h"
 #include "test_util.h"
 
@@ -61,6 +62,22 @@ TEST(JpgDirSource, MissingFrameAndOutOfRangeSeekThrow) {
             0u);
   EXPECT_EQ(errorOf([&] { src->seek(kNT); }), "le_driver: seek outside the member");
   EXPECT_EQ(errorOf([&] { src->seek(-1); }), "le_driver: seek outside the member");
+}
+
+// A frame file claiming gigabytes (sparse here) is refused before a buffer of its size exists.
+TEST(JpgDirSource, FrameFilePastTheLimitIsRefusedBeforeItIsRead) {
+  const le::test::TempDir scratch;
+  const std::string dir = scratch.path();
+  const std::string frame = JpgDirSource::framePath(dir, 0);
+  std::filesystem::copy_file(JpgDirSource::framePath(driverMedia().jpgDir(), 0), frame,
+                             std::filesystem::copy_options::overwrite_existing);
+  std::filesystem::resize_file(frame, uintmax_t(1) << 34);
+  auto src = openJpgDir(dir, 1, kW, kH);
+  std::vector<uint8_t> buf(kFrame);
+  EXPECT_EQ(errorOf([&] { src->next(buf.data()); }),
+            "le_driver: cannot decode " + frame +
+                " (it holds 17179869184 bytes, more than the limit of 268435456 for a frame file)");
+  EXPECT_EQ(src->residentBytes(), 0);
 }
 
 // A PNG file under a frame's name is decoded too (by stb_image), losslessly.
