@@ -63,7 +63,8 @@ typedef void (*le_log_fn)(const char* line, void* user);
  * While a hook is set, FFmpeg's own messages (its demuxers and decoders reading a driver video or a
  * teeth bank) arrive there too, tagged "[ffmpeg]", at FFmpeg's log level (av_log_set_level). FFmpeg
  * keeps one log callback per process: setting a hook replaces any av_log callback the host
- * installed before, and NULL restores FFmpeg's default one. */
+ * installed before, and NULL restores FFmpeg's default one. A host that unloads the library while
+ * FFmpeg stays loaded clears the hook first. */
 LE_API void le_log_set(le_log_fn fn, void* user);
 
 /* ---- Threads ------------------------------------------------------------------------------- */
