@@ -1,30 +1,26 @@
 #include "tessera/teeth_files.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include <optional>
 #include <stdexcept>
+
+#include "bundle/member_file.h"
 
 namespace le::tessera {
 
 namespace {
 
-// Closes the descriptor when it goes out of scope.
-struct Fd {
-  int fd;
-  ~Fd() {
-    if (fd >= 0) ::close(fd);
+// The file at path opened for reading, or nullopt when it does not open or is not a regular file.
+std::optional<RegularFile> openRegular(const std::string& path) {
+  try {
+    return std::optional<RegularFile>(std::in_place, path);
+  } catch (const std::runtime_error&) {
+    return std::nullopt;
   }
-};
+}
 
 }  // namespace
 
-bool opensForReading(const std::string& path) {
-  const Fd file{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
-  struct stat st;
-  return file.fd >= 0 && ::fstat(file.fd, &st) == 0 && S_ISREG(st.st_mode);
-}
+bool opensForReading(const std::string& path) { return openRegular(path).has_value(); }
 
 std::string findTeethManifest(const std::string& root) {
   for (const char* name : {"manifest.json", "meta.json"})
@@ -33,20 +29,13 @@ std::string findTeethManifest(const std::string& root) {
 }
 
 std::vector<uint8_t> readTeethBytes(const std::string& path, uint64_t maxBytes, const std::string& what) {
-  const Fd file{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
-  struct stat st;
-  if (file.fd < 0 || ::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode))
-    throw std::runtime_error("teeth: cannot open " + path);
-  if (uint64_t(st.st_size) > maxBytes)
-    throw std::runtime_error("teeth: " + path + " holds " + std::to_string(st.st_size) +
+  const std::optional<RegularFile> file = openRegular(path);
+  if (!file) throw std::runtime_error("teeth: cannot open " + path);
+  if (file->size() > maxBytes)
+    throw std::runtime_error("teeth: " + path + " holds " + std::to_string(file->size()) +
                              " bytes, which exceeds the limit of " + std::to_string(maxBytes) + " for " + what);
-  std::vector<uint8_t> bytes(size_t(st.st_size));
-  size_t got = 0;
-  while (got < bytes.size()) {
-    const ssize_t n = ::read(file.fd, bytes.data() + got, bytes.size() - got);
-    if (n <= 0) throw std::runtime_error("teeth: short read " + path);
-    got += size_t(n);
-  }
+  std::vector<uint8_t> bytes(size_t(file->size()));
+  if (!file->readFully(bytes.data(), bytes.size())) throw std::runtime_error("teeth: short read " + path);
   return bytes;
 }
 
